@@ -1,0 +1,50 @@
+// Module initialisation: the worker pool first, then the classes, the version
+// attribute and the module functions, in that order.
+#include <pybind11/pybind11.h>
+
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "core/pool.hpp"
+#include "python/errors.hpp"
+#include "python/system.hpp"
+
+namespace py = pybind11;
+using namespace zelt;
+
+namespace {
+
+// Distinct threads that took part in one parallel loop of the process-wide
+// pool; every piece waits a little so that each thread gets a share.
+std::size_t observed_pool_threads() {
+    std::mutex m;
+    std::set<std::thread::id> ids;
+    const std::size_t pieces = 8 * pool::global_thread_count();
+    pool::for_chunks(pieces, pieces, [&](std::size_t, std::size_t, std::size_t) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::lock_guard lock(m);
+        ids.insert(std::this_thread::get_id());
+    });
+    return ids.size();
+}
+
+}  // namespace
+
+PYBIND11_MODULE(zelt, m) {
+    pool::init_at_import();
+
+    py::options options;
+    options.disable_function_signatures();
+    py_api::register_exception_translators();
+
+    auto system = py_api::bind_system(m);
+    (void)system;
+
+    m.attr("__version__") = "0.9.0";
+
+    // For tests: the configured size of the process-wide pool and the number
+    // of distinct threads a parallel loop on it actually used.
+    m.def("_pool_threads", [] { return pool::global_thread_count(); });
+    m.def("_pool_observed_threads", &observed_pool_threads);
+}
