@@ -4,7 +4,7 @@ PYPY  := /usr/bin/pypy3
 JOBS  ?= $(shell nproc)
 BUILD := build
 
-.PHONY: deps build demo test test-cpp test-python test-pypy bench clean
+.PHONY: deps build demo test test-cpp test-python test-pypy test-install bench clean
 
 deps:
 	@scripts/install-deps.sh
@@ -38,3 +38,10 @@ bench: build
 
 clean:
 	rm -rf $(BUILD)
+
+# `pip install .` into a fresh virtual environment that sees the system's packages.
+test-install: deps
+	rm -rf $(BUILD)/venv
+	$(PY) -m venv --system-site-packages $(BUILD)/venv
+	$(BUILD)/venv/bin/pip install -q --no-build-isolation --no-index .
+	cd /tmp && $(CURDIR)/$(BUILD)/venv/bin/python -c "import zelt; print('installed zelt', zelt.__version__)"

@@ -8,6 +8,7 @@
 
 #include "core/pool.hpp"
 #include "python/errors.hpp"
+#include "python/signatures.hpp"
 #include "python/system.hpp"
 
 namespace py = pybind11;
@@ -38,13 +39,20 @@ PYBIND11_MODULE(zelt, m) {
     options.disable_function_signatures();
     py_api::register_exception_translators();
 
+    // Classes, in this order: Builder, System (with the methods that other
+    // files add to it), Molecule.
     auto system = py_api::bind_system(m);
     (void)system;
 
     m.attr("__version__") = "0.9.0";
 
+    // Module functions, in this order: compute_rdf, compute_msd, build_system,
+    // from_ase, from_rdkit.
+
     // For tests: the configured size of the process-wide pool and the number
     // of distinct threads a parallel loop on it actually used.
     m.def("_pool_threads", [] { return pool::global_thread_count(); });
     m.def("_pool_observed_threads", &observed_pool_threads);
+
+    py_api::expose_method_signatures(m);
 }
