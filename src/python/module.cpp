@@ -8,6 +8,7 @@
 
 #include "core/pool.hpp"
 #include "python/errors.hpp"
+#include "python/molecule.hpp"
 #include "python/signatures.hpp"
 #include "python/system.hpp"
 
@@ -43,6 +44,7 @@ PYBIND11_MODULE(zelt, m) {
     // files add to it), Molecule.
     auto system = py_api::bind_system(m);
     (void)system;
+    py_api::bind_molecule(m);
 
     m.attr("__version__") = "0.9.0";
 
