@@ -1,0 +1,170 @@
+// The five interaction terms. Each is a pure function of minimum-image
+// difference vectors and constants; an empty result means the term does not
+// apply (degenerate geometry, or an atom without parameters).
+//
+// The `*_term` kernels take the derived constants directly; force evaluation
+// computes the constants once per system and calls them in its loops. The
+// `calculate_*` functions derive the constants from parameter rows and call
+// the same kernels, so both give identical numbers.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <optional>
+#include <string_view>
+
+#include "forcefield/derived.hpp"
+#include "forcefield/params.hpp"
+#include "forcefield/vec3.hpp"
+
+namespace zelt::forcefield {
+
+// Energy and the force on the first atom; the second atom gets its negative.
+struct PairTerm {
+    double energy;
+    Vec3 force;
+};
+
+// Energy and the forces on end atom a, centre c and end atom b.
+struct AngleTerm {
+    double energy;
+    std::array<Vec3, 3> forces;
+};
+
+// Energy and the forces on i, j, k, l along the chain i–j–k–l.
+struct TorsionTerm {
+    double energy;
+    std::array<Vec3, 4> forces;
+};
+
+// Energy, the force on the centre and the force on each of its three neighbours.
+struct PlanarityTerm {
+    double energy;
+    Vec3 centre_force;
+    Vec3 neighbour_force;
+};
+
+inline constexpr double bond_force_limit = 1000.0;
+inline constexpr double lj_force_limit = 500.0;
+
+// ---- kernels -------------------------------------------------------------
+
+// Harmonic stretch of d = r_i - r_j.
+inline std::optional<PairTerm> bond_term(const BondConstants& c, const Vec3& d) {
+    const double r = norm(d);
+    if (r < 1e-6) return std::nullopt;
+    const double dr = r - c.r0;
+    const double w = std::clamp(-c.k * dr, -bond_force_limit, bond_force_limit);
+    return PairTerm{0.5 * c.k * dr * dr, (w / r) * d};
+}
+
+// Harmonic bend in the angle between the arms r_a - r_c and r_b - r_c.
+inline std::optional<AngleTerm> angle_term(const AngleConstants& c, const Vec3& arm_a, const Vec3& arm_b) {
+    const double la = norm(arm_a);
+    const double lb = norm(arm_b);
+    if (std::min(la, lb) < 1e-6) return std::nullopt;
+    const double cos_t = std::clamp(dot(arm_a, arm_b) / (la * lb), -1.0, 1.0);
+    const double theta = std::acos(cos_t);
+    const double dtheta = theta - c.theta0;
+    const double sin_t = std::max(std::sqrt(1.0 - cos_t * cos_t), 1e-6);
+    const double kp = -c.k * dtheta;
+    const double lab = la * lb;
+    const Vec3 fa = (kp / sin_t) * ((cos_t / (la * la)) * arm_a - (1.0 / lab) * arm_b);
+    const Vec3 fb = (kp / sin_t) * ((cos_t / (lb * lb)) * arm_b - (1.0 / lab) * arm_a);
+    return AngleTerm{0.5 * c.k * dtheta * dtheta, {fa, -(fa + fb), fb}};
+}
+
+// Cosine torsion about b2 with b1 = r_j - r_i, b2 = r_k - r_j, b3 = r_l - r_k.
+inline std::optional<TorsionTerm> torsion_term(const TorsionConstants& c, const Vec3& b1, const Vec3& b2,
+                                               const Vec3& b3) {
+    const Vec3 n1 = cross(b1, b2);
+    const Vec3 n2 = cross(b2, b3);
+    const double n1_sq = norm2(n1);
+    const double n2_sq = norm2(n2);
+    if (std::min(n1_sq, n2_sq) < 1e-9) return std::nullopt;
+    const double b2_len = norm(b2);
+    const Vec3 m1 = (1.0 / b2_len) * cross(n1, b2);
+    const double n1_len = std::sqrt(n1_sq);
+    const double n2_len = std::sqrt(n2_sq);
+    const double x = std::clamp(dot(n1, n2) / (n1_len * n2_len), -1.0, 1.0);
+    const double y = std::clamp(dot(m1, n2) / (norm(m1) * n2_len), -1.0, 1.0);
+    const double phi = std::atan2(y, x);
+    const double m = c.periodicity;
+    const double half_v = 0.5 * c.barrier;
+    const double energy = half_v * (1.0 - c.phase * std::cos(m * phi));
+    const double g = half_v * m * c.phase * std::sin(m * phi);
+    const Vec3 fi = (-g * b2_len / n1_sq) * n1;
+    const Vec3 fl = (g * b2_len / n2_sq) * n2;
+    const double b2_sq = b2_len * b2_len;
+    const double a = dot(b1, b2) / b2_sq;
+    const double q = dot(b3, b2) / b2_sq;
+    const Vec3 fj = q * fl - (1.0 + a) * fi;
+    const Vec3 fk = -(fi + fj + fl);
+    return TorsionTerm{energy, {fi, fj, fk, fl}};
+}
+
+// Switched Lennard-Jones for a pair at squared distance r2 = |d|². The well
+// (x, d) includes the exclusion scale; `cutoff` is √cutoff_squared.
+inline std::optional<PairTerm> lj_term(const PairConstants& c, const Vec3& d, double r2, double cutoff_squared,
+                                       double cutoff) {
+    if (!(r2 < cutoff_squared && r2 > 1e-6)) return std::nullopt;
+    const double r = std::sqrt(r2);
+    const double r_eff = std::max(r, 0.4 * c.x);
+    const double s = c.x / r_eff;
+    const double s2 = s * s;
+    const double g = s2 * s2 * s2;
+    const double e_lj = c.d * (g * g - 2.0 * g);
+    const double f_lj = 12.0 * c.d / r_eff * (g * g - g);
+    const double r_on = 0.9 * cutoff;
+    double sw = 1.0;
+    double dsw = 0.0;
+    if (r_eff > r_on) {
+        const double width = cutoff - r_on;
+        const double t = (r_eff - r_on) / width;
+        const double t2 = t * t;
+        const double t3 = t2 * t;
+        sw = 1.0 - 10.0 * t3 + 15.0 * t3 * t - 6.0 * t3 * t2;
+        dsw = (60.0 * t3 - 30.0 * t2 - 30.0 * t3 * t) / width;
+    }
+    const double w = std::clamp(f_lj * sw - e_lj * dsw, -lj_force_limit, lj_force_limit);
+    return PairTerm{e_lj * sw, (w / r) * d};
+}
+
+// Restraint of a three-coordinated sp2 centre into the plane of its
+// neighbours: s0 = r_first - r_c, e1 = r_second - r_first, e2 = r_third - r_first.
+inline std::optional<PlanarityTerm> planarity_term(const Vec3& s0, const Vec3& e1, const Vec3& e2) {
+    const Vec3 p = cross(e1, e2);
+    const double p_sq = norm2(p);
+    if (p_sq < 1e-9) return std::nullopt;
+    const Vec3 unit = (1.0 / std::sqrt(p_sq)) * p;
+    const double h = dot(unit, s0);
+    const Vec3 fc = (40.0 * h) * unit;
+    return PlanarityTerm{20.0 * h * h, fc, -0.333333 * fc};
+}
+
+// ---- terms from parameter rows -------------------------------------------
+
+// d = r_i - r_j; the order is the stored single-precision order widened.
+std::optional<PairTerm> calculate_bond(double order, const UffParams* i, const UffParams* j, const Vec3& d);
+
+// arm_a = r_a - r_c, arm_b = r_b - r_c.
+std::optional<AngleTerm> calculate_angle(const UffParams* a, const UffParams* c, const UffParams* b,
+                                         const Vec3& arm_a, const Vec3& arm_b);
+
+// Only the rows of the central atoms j and k enter.
+std::optional<TorsionTerm> calculate_torsion(const Vec3& b1, const Vec3& b2, const Vec3& b3, const UffParams* j,
+                                             const UffParams* k, float order);
+
+// d = r_i - r_j.
+std::optional<PairTerm> calculate_lj(const Vec3& d, const UffParams* i, const UffParams* j, double cutoff_squared,
+                                     double scale);
+
+// True for the labels that carry the planarity restraint (with exactly three neighbours).
+bool is_planar_label(std::string_view label);
+
+// The planarity term of a centre with label `label` and `neighbour_count` neighbours.
+std::optional<PlanarityTerm> calculate_planarity(std::string_view label, std::size_t neighbour_count, const Vec3& s0,
+                                                 const Vec3& e1, const Vec3& e2);
+
+}  // namespace zelt::forcefield

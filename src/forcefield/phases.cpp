@@ -1,0 +1,202 @@
+#include "forcefield/phases.hpp"
+
+#include <cmath>
+
+#include "forcefield/interactions.hpp"
+
+namespace zelt::forcefield::detail {
+
+namespace {
+
+inline void add(double* f, std::size_t atom, const Vec3& v) {
+    f[3 * atom] += v[0];
+    f[3 * atom + 1] += v[1];
+    f[3 * atom + 2] += v[2];
+}
+
+inline Vec3 dv(const System& s, std::size_t p, std::size_t q) {
+    const auto atoms = s.atoms();
+    return s.cell().distance_vector(atoms[p].position, atoms[q].position);
+}
+
+}  // namespace
+
+double bond_range(const System& s, std::size_t begin, std::size_t end, double* f) {
+    const auto& terms = s.topology().bonds;
+    double energy = 0.0;
+    for (std::size_t t = begin; t < end; ++t) {
+        const auto& b = terms[t];
+        if (const auto term = bond_term(b.c, dv(s, b.i, b.j))) {
+            add(f, b.i, term->force);
+            add(f, b.j, -term->force);
+            energy += term->energy;
+        }
+    }
+    return energy;
+}
+
+double angle_range(const System& s, std::size_t begin, std::size_t end, double* f) {
+    const auto& terms = s.topology().angles;
+    double energy = 0.0;
+    for (std::size_t t = begin; t < end; ++t) {
+        const auto& a = terms[t];
+        if (const auto term = angle_term(a.k, dv(s, a.a, a.c), dv(s, a.b, a.c))) {
+            add(f, a.a, term->forces[0]);
+            add(f, a.c, term->forces[1]);
+            add(f, a.b, term->forces[2]);
+            energy += term->energy;
+        }
+    }
+    return energy;
+}
+
+double torsion_range(const System& s, std::size_t begin, std::size_t end, double* f) {
+    const auto& terms = s.topology().torsions;
+    double energy = 0.0;
+    for (std::size_t t = begin; t < end; ++t) {
+        const auto& x = terms[t];
+        if (const auto term = torsion_term(x.c, dv(s, x.j, x.i), dv(s, x.k, x.j), dv(s, x.l, x.k))) {
+            add(f, x.i, term->forces[0]);
+            add(f, x.j, term->forces[1]);
+            add(f, x.k, term->forces[2]);
+            add(f, x.l, term->forces[3]);
+            energy += term->energy;
+        }
+    }
+    return energy;
+}
+
+double planarity_range(const System& s, std::size_t begin, std::size_t end, double* f) {
+    const auto& terms = s.topology().planar;
+    double energy = 0.0;
+    for (std::size_t t = begin; t < end; ++t) {
+        const auto& p = terms[t];
+        if (const auto term = planarity_term(dv(s, p.first, p.c), dv(s, p.second, p.first), dv(s, p.third, p.first))) {
+            add(f, p.c, term->centre_force);
+            add(f, p.first, term->neighbour_force);
+            add(f, p.second, term->neighbour_force);
+            add(f, p.third, term->neighbour_force);
+            energy += term->energy;
+        }
+    }
+    return energy;
+}
+
+namespace {
+
+enum class Geometry { open, periodic_diagonal, periodic_general, orthorhombic };
+
+// The pair loop, specialised on how difference vectors are formed: plain
+// Cartesian differences; fractional differences reduced to the nearest image
+// and turned Cartesian through a diagonal or a general cell matrix; or, for
+// the orthorhombic box, the box's own rule recomputed for the pairs found.
+template <Geometry G>
+double pair_loop(const System& s, const PairGrid& grid, double cutoff, std::size_t begin, std::size_t end, double* f) {
+    const Topology& t = s.topology();
+    const auto slot_atom = grid.atom();
+    const double* cx = grid.coord(0).data();
+    const double* cy = grid.coord(1).data();
+    const double* cz = grid.coord(2).data();
+    const std::uint32_t* types = t.lj_type.data();
+    const double* pair_x = t.pair_x.data();
+    const double* pair_d = t.pair_d.data();
+    const std::size_t nt = t.type_count;
+    const double rc = std::fabs(cutoff);
+    const double rc2 = cutoff * cutoff;
+    const auto& h = s.cell().h.m;
+    const auto atoms = s.atoms();
+
+    double energy = 0.0;
+    for (std::size_t si = begin; si < end; ++si) {
+        const std::uint32_t ai = slot_atom[si];
+        const double xi = cx[si], yi = cy[si], zi = cz[si];
+        const std::size_t row = static_cast<std::size_t>(types[ai]) * nt;
+        const auto excl = t.exclusions.row(ai);
+        double fx = 0.0, fy = 0.0, fz = 0.0;
+        grid.for_each_later_range(si, [&](std::size_t jb, std::size_t je) {
+            for (std::size_t sj = jb; sj < je; ++sj) {
+                Vec3 d;
+                if constexpr (G == Geometry::open) {
+                    d = {xi - cx[sj], yi - cy[sj], zi - cz[sj]};
+                } else {
+                    double ux = xi - cx[sj], uy = yi - cy[sj], uz = zi - cz[sj];
+                    // Both coordinates lie in [0, 1): the nearest integer is
+                    // -1, 0 or 1, halves going away from zero.
+                    ux -= static_cast<double>(ux >= 0.5) - static_cast<double>(ux <= -0.5);
+                    uy -= static_cast<double>(uy >= 0.5) - static_cast<double>(uy <= -0.5);
+                    uz -= static_cast<double>(uz >= 0.5) - static_cast<double>(uz <= -0.5);
+                    if constexpr (G == Geometry::periodic_diagonal)
+                        d = {h[0] * ux, h[4] * uy, h[8] * uz};
+                    else
+                        d = {h[0] * ux + h[3] * uy + h[6] * uz, h[1] * ux + h[4] * uy + h[7] * uz,
+                             h[2] * ux + h[5] * uy + h[8] * uz};
+                }
+                double r2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+                if (!(r2 < rc2 && r2 > 1e-6)) continue;
+                const std::uint32_t aj = slot_atom[sj];
+                if constexpr (G == Geometry::orthorhombic) {
+                    d = s.cell().distance_vector(atoms[ai].position, atoms[aj].position);
+                    r2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+                }
+                double scale = 1.0;
+                for (const auto& e : excl)
+                    if (e.partner == aj) {
+                        scale = e.scale;
+                        break;
+                    }
+                if (scale == 0.0) continue;
+                const std::size_t k = row + types[aj];
+                const auto term = lj_term(PairConstants{pair_x[k], scale * pair_d[k]}, d, r2, rc2, rc);
+                if (!term) continue;
+                fx += term->force[0];
+                fy += term->force[1];
+                fz += term->force[2];
+                f[3 * sj] -= term->force[0];
+                f[3 * sj + 1] -= term->force[1];
+                f[3 * sj + 2] -= term->force[2];
+                energy += term->energy;
+            }
+        });
+        f[3 * si] += fx;
+        f[3 * si + 1] += fy;
+        f[3 * si + 2] += fz;
+    }
+    return energy;
+}
+
+}  // namespace
+
+double non_bonded_range(const System& s, const PairGrid& grid, double cutoff, std::size_t begin, std::size_t end,
+                        double* f) {
+    const UnitCell& cell = s.cell();
+    if (std::holds_alternative<NonPeriodic>(cell.cell_type))
+        return pair_loop<Geometry::open>(s, grid, cutoff, begin, end, f);
+    if (std::holds_alternative<Orthorhombic>(cell.cell_type))
+        return pair_loop<Geometry::orthorhombic>(s, grid, cutoff, begin, end, f);
+    const auto& h = cell.h.m;
+    const bool diagonal = h[1] == 0 && h[2] == 0 && h[3] == 0 && h[5] == 0 && h[6] == 0 && h[7] == 0;
+    return diagonal ? pair_loop<Geometry::periodic_diagonal>(s, grid, cutoff, begin, end, f)
+                    : pair_loop<Geometry::periodic_general>(s, grid, cutoff, begin, end, f);
+}
+
+void add_slot_forces(System& s, const PairGrid& grid, const double* slot_f) {
+    auto atoms = s.atoms();
+    const auto slot_atom = grid.atom();
+    for (std::size_t sl = 0; sl < slot_atom.size(); ++sl) {
+        Vec3& force = atoms[slot_atom[sl]].force;
+        force[0] += slot_f[3 * sl];
+        force[1] += slot_f[3 * sl + 1];
+        force[2] += slot_f[3 * sl + 2];
+    }
+}
+
+void add_to_atoms(System& s, const double* f) {
+    auto atoms = s.atoms();
+    for (std::size_t a = 0; a < atoms.size(); ++a) {
+        atoms[a].force[0] += f[3 * a];
+        atoms[a].force[1] += f[3 * a + 1];
+        atoms[a].force[2] += f[3 * a + 2];
+    }
+}
+
+}  // namespace zelt::forcefield::detail
