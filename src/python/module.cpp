@@ -11,6 +11,7 @@
 #include "python/molecule.hpp"
 #include "python/signatures.hpp"
 #include "python/system.hpp"
+#include "python/system_geometry.hpp"
 
 namespace py = pybind11;
 using namespace zelt;
@@ -43,6 +44,7 @@ PYBIND11_MODULE(zelt, m) {
     // Classes, in this order: Builder, System (with the methods that other
     // files add to it), Molecule.
     auto system = py_api::bind_system(m);
+    py_api::bind_system_geometry(system);
     (void)system;
     py_api::bind_molecule(m);
 
