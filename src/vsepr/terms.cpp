@@ -201,7 +201,11 @@ Model Model::build(std::span<const Atom> atoms, std::span<const Bond> bonds) {
     m.neighbours = neighbour_lists(n, bonds);
     const auto steric = steric_numbers(atoms, bonds);
     m.geometry.resize(n);
-    for (std::size_t k = 0; k < n; ++k) m.geometry[k] = geometry_from_steric_number(steric[k]);
+    m.cos_ideal.resize(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        m.geometry[k] = geometry_from_steric_number(steric[k]);
+        m.cos_ideal[k] = std::cos(ideal_angle(m.geometry[k]));
+    }
     std::vector<std::uint32_t> z(n);
     for (std::size_t k = 0; k < n; ++k) z[k] = atomic_number(atoms[k].element);
     m.ideal_length.resize(bonds.size(), 0.0);
@@ -237,7 +241,7 @@ void apply_angle_constraints(const Model& m, std::span<const Vec3> p, std::span<
     for (std::size_t c = 0; c < m.atom_count(); ++c) {
         const auto nb = m.neighbours.of(c);
         if (nb.size() < 2) continue;
-        const double cos0 = std::cos(ideal_angle(m.geometry[c]));
+        const double cos0 = m.cos_ideal[c];
         for (std::size_t x = 0; x < nb.size(); ++x)
             for (std::size_t y = x + 1; y < nb.size(); ++y) {
                 const std::size_t a = nb[x].atom, b = nb[y].atom;

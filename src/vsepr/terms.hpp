@@ -18,6 +18,7 @@ struct Model {
     std::span<const Bond> bonds;
     NeighbourLists neighbours;
     std::vector<Geometry> geometry;      // per atom
+    std::vector<double> cos_ideal;       // per atom: cosine of the geometry's ideal angle
     std::vector<double> ideal_length;    // per bond (0 for bonds naming atoms out of range)
     std::vector<char> bond_in_range;     // per bond: both atoms exist
 
