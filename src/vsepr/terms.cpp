@@ -238,18 +238,25 @@ void apply_bond_constraints(const Model& m, std::span<const Vec3> p, std::span<V
 }
 
 void apply_angle_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f) {
+    constexpr std::size_t kept = 8;  // arm lengths kept for centres with up to this many neighbours
+    double arm[kept];
     for (std::size_t c = 0; c < m.atom_count(); ++c) {
         const auto nb = m.neighbours.of(c);
         if (nb.size() < 2) continue;
         const double cos0 = m.cos_ideal[c];
+        const bool cached = nb.size() <= kept;
+        if (cached)
+            for (std::size_t x = 0; x < nb.size(); ++x) arm[x] = norm(sub(p[nb[x].atom], p[c]));
         for (std::size_t x = 0; x < nb.size(); ++x)
             for (std::size_t y = x + 1; y < nb.size(); ++y) {
                 const std::size_t a = nb[x].atom, b = nb[y].atom;
                 const Vec3 d = sub(p[a], p[b]);
                 const double r = norm(d);
                 if (r <= 0.001) continue;
-                const double la = norm(sub(p[a], p[c])), lb = norm(sub(p[b], p[c]));
-                const double target = std::sqrt(std::fmax(la * la + lb * lb - 2.0 * la * lb * cos0, 0.0));
+                const double la = cached ? arm[x] : norm(sub(p[a], p[c]));
+                const double lb = cached ? arm[y] : norm(sub(p[b], p[c]));
+                const double t2 = la * la + lb * lb - 2.0 * la * lb * cos0;
+                const double target = std::sqrt(t2 > 0.0 ? t2 : 0.0);  // NaN gives 0, as fmax would
                 push_pair(f[a], f[b], d, r, (target - r) * 0.2);
             }
     }
@@ -273,25 +280,48 @@ void apply_planarity_constraints(const Model& m, std::span<const Vec3> p, std::s
 }
 
 void apply_torsion_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f) {
+    constexpr std::size_t kept = 8;  // far-side normals kept for bonds with up to this many
+    Vec3 far_normal[kept];
+    bool far_ok[kept];
     for (std::size_t bi = 0; bi < m.bonds.size(); ++bi) {
         if (!m.bond_in_range[bi]) continue;
         const Bond& bond = m.bonds[bi];
         if (!(static_cast<float>(bond.order) >= 1.5f)) continue;
         const std::size_t j = bond.i, k = bond.j;
         if (m.geometry[j] != Geometry::TrigonalPlanar || m.geometry[k] != Geometry::TrigonalPlanar) continue;
-        for (const auto& na : m.neighbours.of(j)) {
+        const auto near = m.neighbours.of(j);
+        const auto far = m.neighbours.of(k);
+        const Vec3 b2 = sub(p[k], p[j]);
+        const Vec3 u = unit(b2);
+        // nB depends on d alone: work it out once per d.
+        const auto normal_b = [&](std::size_t d, Vec3& out) {
+            const Vec3 nB = cross(b2, sub(p[d], p[k]));
+            if (dot(nB, nB) < 1e-6) return false;
+            out = unit(nB);
+            return true;
+        };
+        const bool cached = far.size() <= kept;
+        if (cached)
+            for (std::size_t y = 0; y < far.size(); ++y)
+                far_ok[y] = far[y].atom != j && normal_b(far[y].atom, far_normal[y]);
+        for (const auto& na : near) {
             if (na.atom == k) continue;
-            for (const auto& nd : m.neighbours.of(k)) {
-                if (nd.atom == j) continue;
-                const std::size_t a = na.atom, d = nd.atom;
-                const Vec3 b1 = sub(p[j], p[a]), b2 = sub(p[k], p[j]), b3 = sub(p[d], p[k]);
-                Vec3 nA = cross(b1, b2), nB = cross(b2, b3);
-                if (dot(nA, nA) < 1e-6 || dot(nB, nB) < 1e-6) continue;
-                nA = unit(nA);
-                nB = unit(nB);
-                const Vec3 u = unit(b2);
-                const double s = dot(cross(nA, nB), u);
-                const double mag = 0.05 * s;
+            const std::size_t a = na.atom;
+            Vec3 nA = cross(sub(p[j], p[a]), b2);
+            if (dot(nA, nA) < 1e-6) continue;  // skips every d for this a
+            nA = unit(nA);
+            for (std::size_t y = 0; y < far.size(); ++y) {
+                const std::size_t d = far[y].atom;
+                if (d == j) continue;
+                Vec3 nB;
+                if (cached) {
+                    if (!far_ok[y]) continue;
+                    nB = far_normal[y];
+                } else if (!normal_b(d, nB)) {
+                    continue;
+                }
+                const double sine = dot(cross(nA, nB), u);
+                const double mag = 0.05 * sine;
                 add_scaled(f[a], nA, -mag);
                 add_scaled(f[j], nA, mag);
                 add_scaled(f[d], nB, mag);
