@@ -7,10 +7,12 @@
 #include <thread>
 
 #include "core/pool.hpp"
+#include "python/analysis.hpp"
 #include "python/errors.hpp"
 #include "python/molecule.hpp"
 #include "python/signatures.hpp"
 #include "python/system.hpp"
+#include "python/system_exchange.hpp"
 #include "python/system_geometry.hpp"
 #include "python/system_relax.hpp"
 
@@ -45,6 +47,7 @@ PYBIND11_MODULE(zelt, m) {
     // Classes, in this order: Builder, System (with the methods that other
     // files add to it), Molecule.
     auto system = py_api::bind_system(m);
+    py_api::bind_system_exchange(system);
     py_api::bind_system_relax(system);
     py_api::bind_system_geometry(system);
     (void)system;
@@ -54,6 +57,8 @@ PYBIND11_MODULE(zelt, m) {
 
     // Module functions, in this order: compute_rdf, compute_msd, build_system,
     // from_ase, from_rdkit.
+    py_api::bind_analysis(m);
+    py_api::bind_exchange_functions(m);
 
     // For tests: the configured size of the process-wide pool and the number
     // of distinct threads a parallel loop on it actually used.
