@@ -61,13 +61,17 @@ Result<forcefield::System> as_uff_system(const MoleculeTemplate& tmpl) {
     return to_engine(tmpl.atoms, tmpl.bonds, ff::UnitCell::non_periodic());
 }
 
-Status minimize(System& system, const forcefield::UffOptimizer& settings) {
-    if (system.atoms.empty()) return Ok{};
+Result<forcefield::System> as_periodic_uff_system(const System& system) {
     // The core cell's rows a, b, c are the engine's nine numbers in order.
     ff::Matrix3 h;
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c) h.m[3 * r + c] = system.cell[r][c];
-    auto engine = to_engine(system.atoms, system.bonds, ff::UnitCell::new_triclinic(h));
+    return to_engine(system.atoms, system.bonds, ff::UnitCell::new_triclinic(h));
+}
+
+Status minimize(System& system, const forcefield::UffOptimizer& settings) {
+    if (system.atoms.empty()) return Ok{};
+    auto engine = as_periodic_uff_system(system);
     if (!engine) return engine.error();
     if (auto st = settings.optimize(*engine); !st) return st;
     copy_positions(*engine, system.atoms);

@@ -50,6 +50,11 @@ forcefield::UffOptimizer packing_relax_settings();  // 200 steps, threshold 1.0
 // Fails when a bond names an atom the template does not have.
 Result<forcefield::System> as_uff_system(const MoleculeTemplate& tmpl);
 
+// An engine system with the system's atoms and bonds, periodic along the
+// three cell vectors (the cell's nine numbers copied in order). Fails when a
+// bond names an atom the system does not have.
+Result<forcefield::System> as_periodic_uff_system(const System& system);
+
 // Relaxes `system` in place, periodic along its three cell vectors; only
 // atom positions change, and only once the optimizer has finished. An empty
 // system is left alone (no report). Fails, changing nothing, when a bond

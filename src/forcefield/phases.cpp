@@ -1,5 +1,6 @@
 #include "forcefield/phases.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "forcefield/interactions.hpp"
@@ -90,6 +91,11 @@ enum class Geometry { open, periodic_diagonal, periodic_general, orthorhombic };
 // Cartesian differences; fractional differences reduced to the nearest image
 // and turned Cartesian through a diagonal or a general cell matrix; or, for
 // the orthorhombic box, the box's own rule recomputed for the pairs found.
+// Candidates are taken in blocks: a first, branch-free loop forms the
+// difference vectors and squared distances of a block (so that it can be
+// vectorised), a second handles the pairs within the cutoff.
+constexpr std::size_t block = 64;
+
 template <Geometry G>
 double pair_loop(const System& s, const PairGrid& grid, double cutoff, std::size_t begin, std::size_t end, double* f) {
     const Topology& t = s.topology();
@@ -103,9 +109,12 @@ double pair_loop(const System& s, const PairGrid& grid, double cutoff, std::size
     const std::size_t nt = t.type_count;
     const double rc = std::fabs(cutoff);
     const double rc2 = cutoff * cutoff;
-    const auto& h = s.cell().h.m;
+    const auto& hm = s.cell().h.m;
+    const double h0 = hm[0], h1 = hm[1], h2 = hm[2], h3 = hm[3], h4 = hm[4], h5 = hm[5], h6 = hm[6], h7 = hm[7],
+                 h8 = hm[8];
     const auto atoms = s.atoms();
 
+    alignas(64) double bx[block], by[block], bz[block], br2[block];
     double energy = 0.0;
     for (std::size_t si = begin; si < end; ++si) {
         const std::uint32_t ai = slot_atom[si];
@@ -114,47 +123,67 @@ double pair_loop(const System& s, const PairGrid& grid, double cutoff, std::size
         const auto excl = t.exclusions.row(ai);
         double fx = 0.0, fy = 0.0, fz = 0.0;
         grid.for_each_later_range(si, [&](std::size_t jb, std::size_t je) {
-            for (std::size_t sj = jb; sj < je; ++sj) {
-                Vec3 d;
-                if constexpr (G == Geometry::open) {
-                    d = {xi - cx[sj], yi - cy[sj], zi - cz[sj]};
-                } else {
-                    double ux = xi - cx[sj], uy = yi - cy[sj], uz = zi - cz[sj];
-                    // Both coordinates lie in [0, 1): the nearest integer is
-                    // -1, 0 or 1, halves going away from zero.
-                    ux -= static_cast<double>(ux >= 0.5) - static_cast<double>(ux <= -0.5);
-                    uy -= static_cast<double>(uy >= 0.5) - static_cast<double>(uy <= -0.5);
-                    uz -= static_cast<double>(uz >= 0.5) - static_cast<double>(uz <= -0.5);
-                    if constexpr (G == Geometry::periodic_diagonal)
-                        d = {h[0] * ux, h[4] * uy, h[8] * uz};
-                    else
-                        d = {h[0] * ux + h[3] * uy + h[6] * uz, h[1] * ux + h[4] * uy + h[7] * uz,
-                             h[2] * ux + h[5] * uy + h[8] * uz};
-                }
-                double r2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
-                if (!(r2 < rc2 && r2 > 1e-6)) continue;
-                const std::uint32_t aj = slot_atom[sj];
-                if constexpr (G == Geometry::orthorhombic) {
-                    d = s.cell().distance_vector(atoms[ai].position, atoms[aj].position);
-                    r2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
-                }
-                double scale = 1.0;
-                for (const auto& e : excl)
-                    if (e.partner == aj) {
-                        scale = e.scale;
-                        break;
+            for (std::size_t first = jb; first < je; first += block) {
+                const std::size_t count = std::min(block, je - first);
+                const double* xj = cx + first;
+                const double* yj = cy + first;
+                const double* zj = cz + first;
+                for (std::size_t k = 0; k < count; ++k) {
+                    double dx, dy, dz;
+                    if constexpr (G == Geometry::open) {
+                        dx = xi - xj[k];
+                        dy = yi - yj[k];
+                        dz = zi - zj[k];
+                    } else {
+                        double ux = xi - xj[k], uy = yi - yj[k], uz = zi - zj[k];
+                        // Both coordinates lie in [0, 1): the nearest integer
+                        // is -1, 0 or 1, halves going away from zero.
+                        ux -= (ux >= 0.5 ? 1.0 : 0.0) - (ux <= -0.5 ? 1.0 : 0.0);
+                        uy -= (uy >= 0.5 ? 1.0 : 0.0) - (uy <= -0.5 ? 1.0 : 0.0);
+                        uz -= (uz >= 0.5 ? 1.0 : 0.0) - (uz <= -0.5 ? 1.0 : 0.0);
+                        if constexpr (G == Geometry::periodic_diagonal) {
+                            dx = h0 * ux;
+                            dy = h4 * uy;
+                            dz = h8 * uz;
+                        } else {
+                            dx = h0 * ux + h3 * uy + h6 * uz;
+                            dy = h1 * ux + h4 * uy + h7 * uz;
+                            dz = h2 * ux + h5 * uy + h8 * uz;
+                        }
                     }
-                if (scale == 0.0) continue;
-                const std::size_t k = row + types[aj];
-                const auto term = lj_term(PairConstants{pair_x[k], scale * pair_d[k]}, d, r2, rc2, rc);
-                if (!term) continue;
-                fx += term->force[0];
-                fy += term->force[1];
-                fz += term->force[2];
-                f[3 * sj] -= term->force[0];
-                f[3 * sj + 1] -= term->force[1];
-                f[3 * sj + 2] -= term->force[2];
-                energy += term->energy;
+                    bx[k] = dx;
+                    by[k] = dy;
+                    bz[k] = dz;
+                    br2[k] = dx * dx + dy * dy + dz * dz;
+                }
+                for (std::size_t k = 0; k < count; ++k) {
+                    double r2 = br2[k];
+                    if (!(r2 < rc2 && r2 > 1e-6)) continue;
+                    const std::size_t sj = first + k;
+                    const std::uint32_t aj = slot_atom[sj];
+                    Vec3 d{bx[k], by[k], bz[k]};
+                    if constexpr (G == Geometry::orthorhombic) {
+                        d = s.cell().distance_vector(atoms[ai].position, atoms[aj].position);
+                        r2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+                    }
+                    double scale = 1.0;
+                    for (const auto& e : excl)
+                        if (e.partner == aj) {
+                            scale = e.scale;
+                            break;
+                        }
+                    if (scale == 0.0) continue;
+                    const std::size_t pk = row + types[aj];
+                    const auto term = lj_term(PairConstants{pair_x[pk], scale * pair_d[pk]}, d, r2, rc2, rc);
+                    if (!term) continue;
+                    fx += term->force[0];
+                    fy += term->force[1];
+                    fz += term->force[2];
+                    f[3 * sj] -= term->force[0];
+                    f[3 * sj + 1] -= term->force[1];
+                    f[3 * sj + 2] -= term->force[2];
+                    energy += term->energy;
+                }
             }
         });
         f[3 * si] += fx;
