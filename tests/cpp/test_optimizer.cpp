@@ -5,6 +5,7 @@
 #include "core/text.hpp"
 #include "forcefield/optimizer.hpp"
 #include "forcefield/report.hpp"
+#include "forcefield/ring_buffer.hpp"
 #include "forcefield_fixtures.hpp"
 
 using namespace zelt::forcefield;
@@ -264,4 +265,22 @@ TEST(Optimizer, RelaxesAWaterBox) {
         const double r = norm(cell.distance_vector(s.atoms()[b.i].position, s.atoms()[b.j].position));
         EXPECT_NEAR(r, r0, 0.03);
     }
+}
+
+TEST(RingBuffer, WindowAndHugeCapacity) {
+    RingBuffer w(3);
+    for (double x : {1.0, 2.0, 3.0, 4.0, 5.0}) w.push(x);
+    EXPECT_EQ(w.size(), 3u);
+    EXPECT_EQ(w.sum(), 12.0);
+    EXPECT_EQ(w.newest(), 5.0);
+    RingBuffer zero(0);
+    zero.push(1.0);
+    zero.push(7.0);
+    EXPECT_EQ(zero.size(), 1u);
+    EXPECT_EQ(zero.newest(), 7.0);
+    // A window far larger than the run allocates only what the run pushes.
+    RingBuffer huge(std::size_t(1) << 62);
+    for (int k = 0; k < 5; ++k) huge.push(k);
+    EXPECT_EQ(huge.size(), 5u);
+    EXPECT_EQ(huge.sum(), 10.0);
 }

@@ -322,3 +322,22 @@ def test_thread_count_variable(tmp_path, value, expected):
     out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, env=env, check=True).stdout
     threads, processors = map(int, out.split())
     assert threads == (processors if expected is None else expected)
+
+
+def test_empty_system_and_unbuildable_pool(tmp_path, capfd):
+    empty = write_mol2(tmp_path / "e.mol2", [], [], 10.0)
+    assert empty.n_atoms == 0
+    capfd.readouterr()
+    assert empty.relax() is None
+    assert capfd.readouterr().out == ""
+    # A pool that cannot be built fails before anything runs or prints, and
+    # leaves the system as it was; a huge window costs nothing up front.
+    atoms, bonds = water_atoms(2, 8.0, random.Random(10), stretch=0.2)
+    s = write_mol2(tmp_path / "w.mol2", atoms, bonds, 8.0)
+    before, _ = positions_of(s, tmp_path)
+    with pytest.raises(RuntimeError, match="worker pool"):
+        s.relax(num_threads=10 ** 6)
+    assert capfd.readouterr().out == ""
+    assert positions_of(s, tmp_path)[0] == before
+    s.relax(steps=5, history_size=10 ** 15, verbose=False)
+    assert positions_of(s, tmp_path)[0] != before
