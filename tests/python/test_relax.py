@@ -1,6 +1,7 @@
 import inspect
 import math
 import os
+import pathlib
 import random
 import re
 import subprocess
@@ -341,3 +342,22 @@ def test_empty_system_and_unbuildable_pool(tmp_path, capfd):
     assert positions_of(s, tmp_path)[0] == before
     s.relax(steps=5, history_size=10 ** 15, verbose=False)
     assert positions_of(s, tmp_path)[0] != before
+
+
+def test_relaxed_bonds_match_rdkit_uff_rest_lengths(tmp_path):
+    """Relaxed ethanol and chloromethane bonds sit at the UFF rest lengths
+    that RDKit's own UFF parameters give for the same atom types."""
+    Chem = requires("rdkit.Chem")
+    helpers = requires("rdkit.Chem.rdForceFieldHelpers")
+    ethanol = str(pathlib.Path(__file__).resolve().parents[2] / "examples" / "data" / "ethanol.mol2")
+    s = zelt.System.from_file(ethanol)
+    s.relax(steps=3000, threshold=0.01, verbose=False)
+    p = s.get_positions()
+    ref = Chem.MolFromMol2File(ethanol, removeHs=False)
+    for i, j, _ in s.get_bonds():
+        _, r0 = helpers.GetUFFBondStretchParams(ref, int(i), int(j))
+        assert math.dist(p[i], p[j]) == pytest.approx(r0, abs=0.02), (i, j)
+
+    cm = Chem.AddHs(Chem.MolFromSmiles("ClC"))
+    _, r0 = helpers.GetUFFBondStretchParams(cm, 0, 1)
+    assert CCL_REST == pytest.approx(r0, abs=1e-6)
