@@ -74,6 +74,12 @@ inline Vec3 minimum_image(const System& system, const Vec3& d) {
     return minimum_image(system.cell, system.inv_cell, d);
 }
 
+// out[k] = squared length of the minimum image of p − (x[k], y[k], z[k]) for
+// k < n: the values of `minimum_image_distance_sq` below, to the last bit,
+// computed two at a time.
+void minimum_image_distances_sq(const Mat3& cell, const Mat3& inv_cell, const Vec3& p, const double* x,
+                                const double* y, const double* z, std::size_t n, double* out);
+
 // Squared length of the minimum image of a − b. Every pair distance of the
 // neighbour list goes through this one function, whichever search found the
 // pair, so that all searches give the same value to the last bit.
@@ -113,6 +119,11 @@ void get_all_distances(const System& system, bool mic, std::span<double> out);
 // ordered by i, then j. The candidates come from a cell grid where one can
 // find them all; otherwise every pair is tested.
 std::vector<Neighbor> get_neighbor_list(const System& system, double cutoff);
+
+// The same for bare positions in a cell (`inv_cell` its inverse), for callers
+// that hold positions without atom records.
+std::vector<Neighbor> get_neighbor_list(const Mat3& cell, const Mat3& inv_cell, std::span<const Vec3> positions,
+                                        double cutoff);
 
 // One angle per triple, in input order, in [0, 180]; coincident atoms give
 // NaN. Fails, before any work, when an index is not below the atom count.

@@ -90,35 +90,34 @@ py::array_t<double> get_all_distances(PySystem& self, bool mic) {
 
 py::list get_neighbor_list(PySystem& self, double cutoff) {
     SharedBorrow b(self.borrow);
-    const auto pairs = get_neighbor_list(self.to_core(false), cutoff);
+    // Only positions and the cell take part: no copy of the atom records.
+    const std::size_t n = self.atoms.size();
+    std::vector<Vec3> positions(n);
+    for (std::size_t k = 0; k < n; ++k) positions[k] = self.atoms[k].position;
+    const auto pairs = zelt::get_neighbor_list(self.cell, invert_cell(self.cell), positions, cutoff);
+
     auto out = py::reinterpret_steal<py::list>(PyList_New(static_cast<py::ssize_t>(pairs.size())));
     if (!out) throw py::error_already_set();
-    // Pairs come sorted by i: one int object serves a whole run of equal i.
-    py::object first;
-    std::uint64_t first_value = 0;
+    // One int object per atom index, made when first needed and shared by
+    // every tuple that names the atom.
+    std::vector<py::object> ints(n);
+    const auto int_of = [&](std::uint64_t v) -> PyObject* {
+        py::object& slot = ints[v];
+        if (!slot) {
+            slot = py::reinterpret_steal<py::object>(PyLong_FromUnsignedLongLong(v));
+            if (!slot) throw py::error_already_set();
+        }
+        return slot.inc_ref().ptr();
+    };
     for (std::size_t k = 0; k < pairs.size(); ++k) {
         const Neighbor& p = pairs[k];
-        if (!first || p.i != first_value) {
-            first = py::reinterpret_steal<py::object>(PyLong_FromUnsignedLongLong(p.i));
-            if (!first) throw py::error_already_set();
-            first_value = p.i;
-        }
-        PyObject* j = PyLong_FromUnsignedLongLong(p.j);
-        if (!j) throw py::error_already_set();
-        PyObject* d = PyFloat_FromDouble(p.distance);
-        if (!d) {
-            Py_DECREF(j);
-            throw py::error_already_set();
-        }
+        auto d = py::reinterpret_steal<py::object>(PyFloat_FromDouble(p.distance));
+        if (!d) throw py::error_already_set();
         PyObject* t = PyTuple_New(3);
-        if (!t) {
-            Py_DECREF(j);
-            Py_DECREF(d);
-            throw py::error_already_set();
-        }
-        PyTuple_SET_ITEM(t, 0, first.inc_ref().ptr());
-        PyTuple_SET_ITEM(t, 1, j);
-        PyTuple_SET_ITEM(t, 2, d);
+        if (!t) throw py::error_already_set();
+        PyTuple_SET_ITEM(t, 0, int_of(p.i));
+        PyTuple_SET_ITEM(t, 1, int_of(p.j));
+        PyTuple_SET_ITEM(t, 2, d.release().ptr());
         PyList_SET_ITEM(out.ptr(), static_cast<py::ssize_t>(k), t);
     }
     return out;

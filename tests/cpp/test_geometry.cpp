@@ -198,7 +198,9 @@ TEST(Distances, MatrixWithAndWithoutMinimumImage) {
     std::vector<double> buffer(16, -1.0);
     get_all_distances(s, true, buffer);
     for (std::size_t k = 0; k < 16; ++k)
-        if (!std::isnan(mic[k])) EXPECT_EQ(buffer[k], mic[k]);
+        if (!std::isnan(mic[k])) {
+            EXPECT_EQ(buffer[k], mic[k]);
+        }
 
     EXPECT_TRUE(get_all_distances(System::from_cell(cubic_cell(10.0)), true).empty());
 }

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "core/geometry.hpp"
@@ -136,25 +137,58 @@ TEST(NeighborGrid, FallsBackWhereTheGridCannotBeComplete) {
     expect_identical(get_neighbor_list(with_nan, 2.0), neighbor_grid::all_pairs(with_nan, 2.0));
 }
 
-TEST(NeighborGrid, AllPairsListAgreesWithTheDistanceMatrix) {
-    const System s = random_system(mildly_triclinic, 400, 77, -1.0, 2.0);
-    const double cutoff = 4.0;
-    const auto list = neighbor_grid::all_pairs(s, cutoff);
-    const auto matrix = get_all_distances(s, true);
+TEST(NeighborGrid, AllPairsListIsTheDefinition) {
+    // The definition written out with the scalar minimum image: every pair
+    // i < j in order, kept when the squared image length is below cutoff².
+    const System s = random_system(skewed, 500, 77, -1.0, 2.0);
+    const double cutoff = 9.0;
+    std::vector<Neighbor> want;
     const std::size_t n = s.atoms.size();
-    std::size_t k = 0;
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t j = i + 1; j < n; ++j) {
-            const double d = matrix[i * n + j];
-            if (d < cutoff) {
-                ASSERT_LT(k, list.size());
-                EXPECT_EQ(list[k].i, i);
-                EXPECT_EQ(list[k].j, j);
-                EXPECT_DOUBLE_EQ(list[k].distance, d);
-                ++k;
+            const Vec3& a = s.atoms[i].position;
+            const Vec3& b = s.atoms[j].position;
+            const Vec3 d = minimum_image(s, {a[0] - b[0], a[1] - b[1], a[2] - b[2]});
+            const double d2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+            if (d2 < cutoff * cutoff) want.push_back({i, j, std::sqrt(d2)});
+        }
+    EXPECT_FALSE(neighbor_grid::plan(s, cutoff).has_value());
+    expect_identical(neighbor_grid::all_pairs(s, cutoff), want);
+    expect_identical(get_neighbor_list(s, cutoff), want);
+
+    // The distance matrix holds the same values.
+    const auto matrix = get_all_distances(s, true);
+    for (const auto& p : want) EXPECT_EQ(matrix[p.i * n + p.j], p.distance);
+}
+
+TEST(NeighborGrid, PackedKernelGivesTheScalarValues) {
+    // Displacements whose fractional coordinates are halves, near halves,
+    // huge, zero or not finite, in a skewed and a cubic cell.
+    const double inf = std::numeric_limits<double>::infinity();
+    for (const Mat3& cell : {skewed, cubic_cell(10.0)}) {
+        const System s = System::from_cell(cell);
+        std::vector<Vec3> points;
+        std::mt19937_64 rng(3);
+        std::uniform_real_distribution<double> u(-200, 200);
+        for (int k = 0; k < 2000; ++k) points.push_back({u(rng), u(rng), u(rng)});
+        for (const double v : {5.0, -5.0, 15.0, 4.999999999999999, 0.0, -0.0, 1e17, -3e300, inf, -inf, std::nan("")})
+            points.push_back({v, 0.5 * v, -v});
+        std::vector<double> x, y, z;
+        for (const auto& q : points) {
+            x.push_back(q[0]);
+            y.push_back(q[1]);
+            z.push_back(q[2]);
+        }
+        for (const Vec3 origin : {Vec3{0, 0, 0}, Vec3{1.25, -7.5, 3.0}}) {
+            std::vector<double> packed(points.size());
+            minimum_image_distances_sq(s.cell, s.inv_cell, origin, x.data(), y.data(), z.data(), points.size(),
+                                       packed.data());
+            for (std::size_t k = 0; k < points.size(); ++k) {
+                const double scalar = minimum_image_distance_sq(s.cell, s.inv_cell, origin, points[k]);
+                EXPECT_EQ(std::bit_cast<std::uint64_t>(packed[k]), std::bit_cast<std::uint64_t>(scalar)) << "point " << k;
             }
         }
-    EXPECT_EQ(k, list.size());
+    }
 }
 
 TEST(NeighborGrid, FewAtomsInALargeCellKeepTheBinCountSmall) {
