@@ -1,0 +1,194 @@
+#include "smiles/embed.hpp"
+
+#include <cmath>
+#include <limits>
+#include <optional>
+
+#include "build/relax.hpp"
+#include "smiles/template.hpp"
+#include "vsepr/optimizer.hpp"
+#include "vsepr/terms.hpp"
+
+namespace zelt {
+namespace {
+
+// A start from a nearly straight line, with every hydrogen set off along
+// +y, -y, +z or -z from its atom, can fold a cage or a fused ring system with
+// hydrogens caught inside a ring or a centre turned inside out. The
+// minimisation then stalls in a strained shape (bonds stretched by tenths of
+// an ångström, atoms pressed together) from which no number of steps
+// recovers it. Such a result is recognised, and the embedding starts again
+// from fresh random coordinates, from then on shaping the heavy-atom
+// skeleton first and setting the hydrogens on its outside.
+constexpr int max_attempts = 10;
+constexpr double bond_tolerance = 0.1;  // Å from the force field's rest length
+constexpr double min_contact = 1.0;     // Å between atoms neither bonded nor sharing a neighbour
+
+struct Quality {
+    double bond_strain = 0.0;  // largest |length - rest length| over the force field's bonds
+    bool crowded = false;      // two atoms neither bonded nor sharing a neighbour closer than 1 Å
+
+    bool acceptable() const { return bond_strain <= bond_tolerance && !crowded; }
+    bool better_than(const Quality& o) const {
+        if (crowded != o.crowded) return !crowded;
+        return bond_strain < o.bond_strain;
+    }
+};
+
+Quality assess(const MoleculeTemplate& mol, const forcefield::System& engine) {
+    Quality q;
+    const auto atoms = engine.atoms();
+    for (const auto& b : engine.topology().bonds) {
+        const Vec3& p = atoms[b.i].position;
+        const Vec3& r = atoms[b.j].position;
+        const double d = std::sqrt((p[0] - r[0]) * (p[0] - r[0]) + (p[1] - r[1]) * (p[1] - r[1]) +
+                                   (p[2] - r[2]) * (p[2] - r[2]));
+        const double strain = std::abs(d - b.c.r0);
+        if (!(strain <= q.bond_strain)) q.bond_strain = strain;  // NaN counts as worst
+    }
+    // Close contacts: the repulsion search of the embedding finds every
+    // non-excluded pair between 0.01 and 1.2 Å.
+    const vsepr::Model model = vsepr::Model::build(mol.atoms, mol.bonds);
+    std::vector<Vec3> p(mol.atoms.size());
+    for (std::size_t k = 0; k < p.size(); ++k) p[k] = mol.atoms[k].position;
+    vsepr::RepulsionScratch scratch;
+    std::vector<vsepr::AtomPair> pairs;
+    vsepr::find_repulsion_pairs(model, p, vsepr::PairSearch::Automatic, scratch, pairs);
+    for (const auto& [i, j] : pairs) {
+        const double dx = p[i][0] - p[j][0], dy = p[i][1] - p[j][1], dz = p[i][2] - p[j][2];
+        if (dx * dx + dy * dy + dz * dz < min_contact * min_contact) {
+            q.crowded = true;
+            break;
+        }
+    }
+    return q;
+}
+
+Vec3 minus(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+double length(const Vec3& a) { return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]); }
+Vec3 cross(const Vec3& a, const Vec3& b) {
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+
+// VSEPR on the heavy atoms alone, then every hydrogen 1.09 Å from its atom,
+// pointing away from the atom's heavy neighbours (spread on a cone when an
+// atom carries several), then VSEPR on the whole molecule.
+void embed_skeleton_first(MoleculeTemplate& mol, const VseprOptimizer& vsepr) {
+    const std::size_t n = mol.atoms.size();
+    constexpr std::size_t none = static_cast<std::size_t>(-1);
+    std::vector<char> hydrogen(n);
+    for (std::size_t k = 0; k < n; ++k) hydrogen[k] = mol.atoms[k].element == "H";
+
+    std::vector<std::size_t> slot(n, none);
+    std::vector<Atom> skeleton;
+    for (std::size_t k = 0; k < n; ++k)
+        if (!hydrogen[k]) {
+            slot[k] = skeleton.size();
+            skeleton.push_back(mol.atoms[k]);
+        }
+    std::vector<Bond> skeleton_bonds;
+    std::vector<std::vector<std::size_t>> heavy_nb(n), hydrogens(n);
+    for (const auto& b : mol.bonds) {
+        if (b.i >= n || b.j >= n) continue;
+        if (!hydrogen[b.i] && !hydrogen[b.j]) {
+            skeleton_bonds.push_back({slot[b.i], slot[b.j], b.order});
+            heavy_nb[b.i].push_back(b.j);
+            heavy_nb[b.j].push_back(b.i);
+        } else if (hydrogen[b.j] && !hydrogen[b.i]) {
+            hydrogens[b.i].push_back(b.j);
+        } else if (hydrogen[b.i] && !hydrogen[b.j]) {
+            hydrogens[b.j].push_back(b.i);
+        }
+    }
+    vsepr.optimize(skeleton, skeleton_bonds);
+    for (std::size_t k = 0; k < n; ++k)
+        if (!hydrogen[k]) mol.atoms[k].position = skeleton[slot[k]].position;
+
+    constexpr double pi = 3.14159265358979323846;
+    constexpr double h_distance = 1.09;
+    for (std::size_t k = 0; k < n; ++k) {
+        const auto& hs = hydrogens[k];
+        if (hs.empty()) continue;
+        const Vec3 centre = mol.atoms[k].position;
+        Vec3 away{0.0, 0.0, 0.0};
+        for (const std::size_t j : heavy_nb[k]) {
+            const Vec3 d = minus(centre, mol.atoms[j].position);
+            const double l = length(d);
+            if (l > 1e-9)
+                for (int a = 0; a < 3; ++a) away[a] += d[a] / l;
+        }
+        const double la = length(away);
+        const Vec3 axis = la > 1e-6 ? Vec3{away[0] / la, away[1] / la, away[2] / la} : Vec3{1.0, 0.0, 0.0};
+        const Vec3 helper = std::abs(axis[0]) < 0.9 ? Vec3{1.0, 0.0, 0.0} : Vec3{0.0, 1.0, 0.0};
+        Vec3 e1 = cross(axis, helper);
+        const double l1 = length(e1);
+        for (double& c : e1) c /= l1;
+        const Vec3 e2 = cross(axis, e1);
+        // Two hydrogens on an atom with two heavy neighbours go above and
+        // below the plane of the three; otherwise the hydrogens sit on a cone
+        // about the axis (tetrahedral opening when there is no heavy neighbour).
+        Vec3 plane_normal{0.0, 0.0, 0.0};
+        if (hs.size() == 2 && heavy_nb[k].size() >= 2) {
+            plane_normal = cross(minus(mol.atoms[heavy_nb[k][0]].position, centre),
+                                 minus(mol.atoms[heavy_nb[k][1]].position, centre));
+            const double lp = length(plane_normal);
+            if (lp > 1e-9)
+                for (double& c : plane_normal) c /= lp;
+            else
+                plane_normal = {0.0, 0.0, 0.0};
+        }
+        const bool bare = heavy_nb[k].empty();
+        const double opening = hs.size() == 1 ? 0.0 : bare ? 1.9106332362490186 : 1.2;
+        for (std::size_t j = 0; j < hs.size(); ++j) {
+            Vec3 dir;
+            if (length(plane_normal) > 0.0) {
+                const double side = j == 0 ? 1.0 : -1.0;
+                for (int a = 0; a < 3; ++a) dir[a] = 0.58 * axis[a] + 0.81 * side * plane_normal[a];
+            } else if (bare && j == 0) {
+                dir = axis;
+            } else {
+                const double phi = 2.0 * pi * static_cast<double>(j) / static_cast<double>(hs.size());
+                for (int a = 0; a < 3; ++a)
+                    dir[a] = std::cos(opening) * axis[a] +
+                             std::sin(opening) * (std::cos(phi) * e1[a] + std::sin(phi) * e2[a]);
+            }
+            const double ld = length(dir);
+            for (int a = 0; a < 3; ++a) mol.atoms[hs[j]].position[a] = centre[a] + h_distance * dir[a] / ld;
+        }
+    }
+    vsepr.optimize(mol.atoms, mol.bonds);
+}
+
+}  // namespace
+
+Result<MoleculeTemplate> parse_smiles(std::string_view smiles) {
+    const forcefield::UffOptimizer settings = smiles_relax_settings();
+    std::optional<MoleculeTemplate> best;
+    Quality best_quality;
+    for (int attempt = 0; attempt < max_attempts; ++attempt) {
+        auto built = parse_smiles_with_hydrogens(smiles);
+        if (!built) return built;
+        MoleculeTemplate& mol = *built;
+        const VseprOptimizer vsepr{1500, 0.15};
+        if (attempt == 0)
+            vsepr.optimize(mol.atoms, mol.bonds);
+        else
+            embed_skeleton_first(mol, vsepr);
+        // The bonds name atoms of the template, so the conversion succeeds, and
+        // automatic threading builds no private pool, so the minimisation does.
+        auto engine = as_uff_system(mol);
+        if (!engine) return built;
+        (void)settings.optimize(*engine);
+        const auto relaxed = engine->atoms();
+        for (std::size_t k = 0; k < mol.atoms.size(); ++k) mol.atoms[k].position = relaxed[k].position;
+        const Quality q = assess(mol, *engine);
+        if (q.acceptable()) return built;
+        if (!best || q.better_than(best_quality)) {
+            best = std::move(mol);
+            best_quality = q;
+        }
+    }
+    return std::move(*best);
+}
+
+}  // namespace zelt
