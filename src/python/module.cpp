@@ -8,6 +8,7 @@
 
 #include "core/pool.hpp"
 #include "python/analysis.hpp"
+#include "python/builder.hpp"
 #include "python/errors.hpp"
 #include "python/molecule.hpp"
 #include "python/signatures.hpp"
@@ -46,6 +47,7 @@ PYBIND11_MODULE(zelt, m) {
 
     // Classes, in this order: Builder, System (with the methods that other
     // files add to it), Molecule.
+    py_api::bind_builder(m);
     auto system = py_api::bind_system(m);
     py_api::bind_system_exchange(system);
     py_api::bind_system_relax(system);
@@ -58,6 +60,7 @@ PYBIND11_MODULE(zelt, m) {
     // Module functions, in this order: compute_rdf, compute_msd, build_system,
     // from_ase, from_rdkit.
     py_api::bind_analysis(m);
+    py_api::bind_build_system(m);
     py_api::bind_exchange_functions(m);
 
     // For tests: the configured size of the process-wide pool and the number
