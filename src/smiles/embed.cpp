@@ -21,17 +21,32 @@ namespace {
 // from fresh random coordinates, from then on shaping the heavy-atom
 // skeleton first and setting the hydrogens on its outside.
 constexpr int max_attempts = 10;
-constexpr double bond_tolerance = 0.1;  // Å from the force field's rest length
-constexpr double min_contact = 1.0;     // Å between atoms neither bonded nor sharing a neighbour
+constexpr double bond_tolerance = 0.1;    // Å from the force field's rest length
+constexpr double angle_tolerance = 0.7;   // rad (40°) from the force field's natural angle
+constexpr double min_contact = 1.0;       // Å between atoms neither bonded nor sharing a neighbour
+
+Vec3 minus(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+double length(const Vec3& a) { return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]); }
+Vec3 cross(const Vec3& a, const Vec3& b) {
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
 
 struct Quality {
-    double bond_strain = 0.0;  // largest |length - rest length| over the force field's bonds
-    bool crowded = false;      // two atoms neither bonded nor sharing a neighbour closer than 1 Å
+    double bond_strain = 0.0;   // largest |length - rest length| over the force field's bonds
+    double angle_strain = 0.0;  // largest |angle - natural angle|, three-membered rings aside
+    bool crowded = false;       // two atoms neither bonded nor sharing a neighbour closer than 1 Å
 
-    bool acceptable() const { return bond_strain <= bond_tolerance && !crowded; }
+    bool acceptable() const {
+        return bond_strain <= bond_tolerance && angle_strain <= angle_tolerance && !crowded;
+    }
+    // Fewer faults first, then the smaller strain.
+    int faults() const {
+        return (bond_strain > bond_tolerance) + (angle_strain > angle_tolerance) + crowded;
+    }
     bool better_than(const Quality& o) const {
-        if (crowded != o.crowded) return !crowded;
-        return bond_strain < o.bond_strain;
+        if (faults() != o.faults()) return faults() < o.faults();
+        return bond_strain / bond_tolerance + angle_strain / angle_tolerance <
+               o.bond_strain / bond_tolerance + o.angle_strain / angle_tolerance;
     }
 };
 
@@ -45,6 +60,23 @@ Quality assess(const MoleculeTemplate& mol, const forcefield::System& engine) {
                                    (p[2] - r[2]) * (p[2] - r[2]));
         const double strain = std::abs(d - b.c.r0);
         if (!(strain <= q.bond_strain)) q.bond_strain = strain;  // NaN counts as worst
+    }
+    // Angles: a centre whose four bonds started out in one plane (an sp3 atom
+    // in a chain, its two hydrogens set off along +y and -y) can stay caught
+    // with two substituents folded together, which the bond lengths do not
+    // show. Angles closing a three-membered ring are rightly far from natural.
+    const auto& nl = engine.topology().neighbours;
+    for (const auto& t : engine.topology().angles) {
+        bool ring3 = false;
+        for (const auto k : nl[t.a])
+            if (k == t.b) ring3 = true;
+        if (ring3) continue;
+        const Vec3& c = atoms[t.c].position;
+        const Vec3 u = minus(atoms[t.a].position, c), v = minus(atoms[t.b].position, c);
+        const double cosine = (u[0] * v[0] + u[1] * v[1] + u[2] * v[2]) / (length(u) * length(v));
+        const double theta = std::acos(std::fmax(-1.0, std::fmin(1.0, cosine)));
+        const double strain = std::abs(theta - t.k.theta0);
+        if (!(strain <= q.angle_strain)) q.angle_strain = strain;
     }
     // Close contacts: the repulsion search of the embedding finds every
     // non-excluded pair between 0.01 and 1.2 Å.
@@ -62,12 +94,6 @@ Quality assess(const MoleculeTemplate& mol, const forcefield::System& engine) {
         }
     }
     return q;
-}
-
-Vec3 minus(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-double length(const Vec3& a) { return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]); }
-Vec3 cross(const Vec3& a, const Vec3& b) {
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
 
 // VSEPR on the heavy atoms alone, then every hydrogen 1.09 Å from its atom,
