@@ -32,6 +32,7 @@ test: build
 
 demo: build
 	PYTHONPATH=$(CURDIR)/$(BUILD)/cpython/python $(PY) examples/demo.py
+	PYTHONPATH=$(CURDIR)/$(BUILD)/cpython/python $(PY) examples/read_mol2.py
 
 bench: build
 	@for b in bench/*.py; do echo "== $$b"; PYTHONPATH=$(CURDIR)/$(BUILD)/cpython/python $(PY) $$b || exit 1; done

@@ -1,4 +1,6 @@
-"""The main zelt example: read a structure, inspect it, write it back.
+"""The main zelt example: build a periodic water box from a recipe, relax it
+with the force field, write it as MOL2 and compute the O-O radial
+distribution function.
 
 Run with `make demo`.
 """
@@ -11,25 +13,23 @@ HERE = pathlib.Path(__file__).resolve().parent
 
 
 def main():
-    print(f"zelt {zelt.__version__}")
-    system = zelt.System.from_file(str(HERE / "data" / "ethanol.mol2"))
-    print(f"atoms: {system.n_atoms}")
-    print("bonds (i, j, order):")
-    for i, j, order in system.get_bonds():
-        print(f"  {i:>3} {j:>3} {order:.1f}")
-    print("positions (Å):")
-    for row in system.get_positions():
-        print("  " + " ".join(f"{x:>9.4f}" for x in row))
+    recipe = HERE / "recipes" / "water_box.yaml"
+    system = zelt.build_system(str(recipe))
+    print(f"built {recipe.name}: {system.n_atoms} atoms, {len(system.get_bonds())} bonds, "
+          f"box {system.get_volume() ** (1 / 3):.3f} Å, density {system.get_density():.4f} g/cm³")
 
-    out = pathlib.Path(tempfile.mkdtemp()) / "ethanol_out.mol2"
+    system.relax(steps=300, threshold=1.0)
+
+    out = pathlib.Path(tempfile.mkdtemp()) / "water_box.mol2"
     system.to_file(str(out))
-    text = out.read_text()
-    atom_lines = text.split("@<TRIPOS>ATOM\n")[1].split("@<TRIPOS>BOND")[0].splitlines()
-    print("elements:", " ".join(line.split()[1] for line in atom_lines))
-    print("cell (a, b, c, alpha, beta, gamma):", text.split("@<TRIPOS>CRYSIN\n")[1].split()[:6])
-    again = zelt.System.from_file(str(out))
-    assert again.n_atoms == system.n_atoms and again.get_bonds() == system.get_bonds()
-    print(f"written to {out} and read back: {again.n_atoms} atoms, {len(again.get_bonds())} bonds")
+    print(f"written to {out}")
+
+    r, g = zelt.compute_rdf(system, "element O with element O", r_max=6.0, n_bins=60)
+    peak = int(g.argmax())
+    print(f"O-O g(r): first peak {g[peak]:.2f} at r = {r[peak]:.2f} Å")
+    print("  r (Å)   g(r)")
+    for k in range(0, len(r), 6):
+        print(f"  {r[k]:5.2f}  {g[k]:6.3f}")
 
 
 if __name__ == "__main__":
