@@ -218,3 +218,90 @@ def test_exceptions_of_the_methods_pass_through():
 
     with pytest.raises(KeyError, match="no conformer here"):
         zelt.Molecule.from_rdkit(Broken())
+
+
+def test_from_smiles_counts_names_and_failures():
+    m = zelt.Molecule.from_smiles("CCO")
+    assert (m.n_atoms, m.name) == (9, "MOL")
+    assert zelt.Molecule.from_smiles("CCO", "ethanol").name == "ethanol"
+    with pytest.raises(RuntimeError) as info:
+        zelt.Molecule.from_smiles("C1CC")
+    assert str(info.value).startswith("Failed to parse SMILES: Failed to build graph: ")
+    with pytest.raises(RuntimeError) as info:
+        zelt.Molecule.from_smiles("C(C")
+    assert str(info.value).startswith("Failed to parse SMILES: Failed to parse SMILES 'C(C': ")
+
+
+def _atom_ids(path):
+    text = open(path).read()
+    return [int(line.split()[0]) for line in text.split("@<TRIPOS>ATOM\n")[1].split("@<TRIPOS>BOND")[0].splitlines()]
+
+
+def test_smiles_round_trip_through_mol2(tmp_path):
+    m = zelt.Molecule.from_smiles("c1ccccc1O")
+    out = str(tmp_path / "phenol.mol2")
+    m.to_file(out)
+    back = zelt.Molecule.from_file(out)
+    assert back.n_atoms == m.n_atoms == 13 and back.name == "MOL"
+    text = open(out).read()
+    bond_types = [line.split()[3] for line in text.split("@<TRIPOS>BOND\n")[1].split("@<TRIPOS>CRYSIN")[0].splitlines()]
+    assert bond_types.count("ar") == 6
+
+
+def test_relax_renumbers_and_keeps_bonds(tmp_path, capfd):
+    shifted = (
+        "@<TRIPOS>ATOM\n"
+        "5 C 0.0 0.0 0.0 C.3\n"
+        "6 C 1.9 0.0 0.0 C.3\n"
+        "7 O 2.4 1.3 0.0 O.3\n"
+        "@<TRIPOS>BOND\n1 1 2 1\n2 2 3 1\n"
+    )
+    m = zelt.Molecule.from_file(write_text(tmp_path / "s.mol2", shifted))
+    before = str(tmp_path / "before.mol2")
+    m.to_file(before)
+    assert _atom_ids(before) == [5, 6, 7]
+    capfd.readouterr()
+    assert m.relax(steps=50, verbose=False) is None
+    assert capfd.readouterr().out == ""
+    after = str(tmp_path / "after.mol2")
+    m.to_file(after)
+    assert _atom_ids(after) == [1, 2, 3]
+    assert open(after).read().split("@<TRIPOS>BOND")[1] == open(before).read().split("@<TRIPOS>BOND")[1]
+
+
+def test_relax_report_and_argument_rules(capfd):
+    m = zelt.Molecule.from_smiles("CC")
+    m.relax(steps=0)
+    out = capfd.readouterr().out
+    assert "Reason: Max-Iter" in out
+    for bad in ({"verbose": None}, {"num_threads": None}, {"steps": -1}, {"history_size": -2}):
+        with pytest.raises(TypeError):
+            m.relax(**bad)
+    with pytest.raises(ValueError):
+        m.relax(cutoff=float("nan"))
+
+
+def test_relax_changes_positions():
+    np = requires("numpy")
+    m = zelt.Molecule.from_smiles("CCCC")
+    before = m.get_positions()
+    m.relax(steps=200, verbose=False, threshold=1e-6)
+    after = m.get_positions()
+    assert after.shape == before.shape
+    # Bond lengths stay chemically sensible after the minimisation.
+    assert 1.4 < np.linalg.norm(after[0] - after[1]) < 1.7
+
+
+def test_from_file_mol(tmp_path):
+    mol = (
+        "methanol\n  test\n\n"
+        "  2  1  0  0  0  0  0  0  0  0999 V2000\n"
+        "    0.0000    0.0000    0.0000 C   0  0  0  0  0  0  0  0  0  0  0  0\n"
+        "    1.4000    0.0000    0.0000 O   0  0  0  0  0  0  0  0  0  0  0  0\n"
+        "  1  2  1  0\n"
+        "M  END\n"
+    )
+    m = zelt.Molecule.from_file(write_text(tmp_path / "m.txt", mol), format="mol")
+    assert m.n_atoms == 2 and m.name == "MOL"
+    with pytest.raises(RuntimeError, match="^Failed to parse MOL: V3000 is not supported yet, please use V2000$"):
+        zelt.Molecule.from_file(write_text(tmp_path / "v3.mol", "x\n\n\n  0  0  0     0  0            999 V3000\n"))
