@@ -156,3 +156,32 @@ TEST(Msd, ResultDoesNotDependOnTheThreadCount) {
     EXPECT_NEAR(reference.total[1], 3 * 0.49, 0.15);
     EXPECT_NEAR(reference.total[10] / 10.0, 3 * 0.49, 0.4);
 }
+
+TEST(Msd, SumsInOriginOrderThenGroupOrder) {
+    // Every lag, bit for bit, as a plain loop over origins then group
+    // entries gives it (lag blocks and the tail of lags included).
+    std::mt19937_64 rng(9);
+    std::uniform_real_distribution<double> u(0.0, 4.0);
+    std::vector<std::vector<Vec3>> paths(7);
+    for (auto& p : paths)
+        for (int f = 0; f < 23; ++f) p.push_back({u(rng), u(rng), u(rng)});
+    const Traj t = make(paths, box(100, 100, 100));  // no unwrapping
+    const std::vector<std::uint64_t> group{3, 0, 6, 6, 1};
+    const auto res = compute_msd_core(t.view(), group, 0, 1.0);
+    for (std::size_t lag = 1; lag < 23; ++lag) {
+        double sum[3] = {0, 0, 0};
+        for (std::size_t i = 0; i + lag < 23; ++i)
+            for (const auto k : group)
+                for (int c = 0; c < 3; ++c) {
+                    const double d = paths[k][i + lag][c] - paths[k][i][c];
+                    sum[c] += d * d;
+                }
+        const double count = static_cast<double>((23 - lag) * group.size());
+        EXPECT_EQ(res.x[lag], sum[0] / count) << lag;
+        EXPECT_EQ(res.y[lag], sum[1] / count) << lag;
+        EXPECT_EQ(res.z[lag], sum[2] / count) << lag;
+    }
+    // max_lag cuts the blocks short: the same values up to it.
+    const auto cut = compute_msd_core(t.view(), group, 6, 1.0);
+    for (std::size_t lag = 0; lag <= 6; ++lag) EXPECT_EQ(cut.total[lag], res.total[lag]);
+}

@@ -126,6 +126,14 @@ TEST(Rdf, CellListAndDirectGiveTheSameHistogram) {
             EXPECT_GT(total(cell_list), 10000u);
             EXPECT_EQ(cell_list, direct) << "edge " << c.edge;
         }
+        // The same list on both sides (measured once per unordered pair)
+        // against the same atoms in another order on one side (every
+        // ordered pair measured): the same ordered pairs, the same counts.
+        const std::vector<std::uint64_t> reversed(a_rep.rbegin(), a_rep.rend());
+        const auto same = rdf_histogram(t.view(), a_rep, a_rep, 10.0, 100);
+        EXPECT_EQ(same, rdf_histogram(t.view(), a_rep, reversed, 10.0, 100)) << "edge " << c.edge;
+        EXPECT_EQ(same, rdf_histogram(t.view(), a_rep, a_rep, 10.0, 100, RdfMethod::direct));
+        EXPECT_EQ(same, rdf_histogram(t.view(), a_rep, reversed, 10.0, 100, RdfMethod::direct));
     }
 }
 
@@ -219,18 +227,24 @@ TEST(Rdf, IdealGasTendsToNMinusOneOverN) {
 
 TEST(Rdf, HistogramDoesNotDependOnTheThreadCount) {
     const Traj t = random_traj(box(31, 31, 31), 5, 600, 5);
-    const auto reference = rdf_histogram(t.view(), iota(600), iota(300), 10.0, 50);
-    for (const std::size_t threads : {1u, 2u, 3u}) {
-        pool::PrivatePool p(threads);
-        std::vector<std::uint64_t> got;
-        p.run([&] { got = rdf_histogram(t.view(), iota(600), iota(300), 10.0, 50); });
-        EXPECT_EQ(got, reference) << threads;
-    }
-    // A single frame is cut into slices of A: same counts.
-    TrajectoryView one = t.view();
-    one.n_frames = 1;
-    pool::PrivatePool serial(1);
-    std::vector<std::uint64_t> serial_hist;
-    serial.run([&] { serial_hist = rdf_histogram(one, iota(600), iota(300), 10.0, 50); });
-    EXPECT_EQ(rdf_histogram(one, iota(600), iota(300), 10.0, 50), serial_hist);
+    Mat3 skew = box(31, 31, 31);
+    skew[2][0] = 3.0;
+    const Traj skewed = random_traj(skew, 5, 600, 6);
+    for (const Traj* traj : {&t, &skewed})
+        for (const auto& b : {iota(300), iota(600)}) {
+            const auto reference = rdf_histogram(traj->view(), iota(600), b, 10.0, 50);
+            for (const std::size_t threads : {1u, 2u, 3u}) {
+                pool::PrivatePool p(threads);
+                std::vector<std::uint64_t> got;
+                p.run([&] { got = rdf_histogram(traj->view(), iota(600), b, 10.0, 50); });
+                EXPECT_EQ(got, reference) << threads;
+            }
+            // A single frame is cut into slices: same counts as one thread.
+            TrajectoryView one = traj->view();
+            one.n_frames = 1;
+            pool::PrivatePool serial(1);
+            std::vector<std::uint64_t> serial_hist;
+            serial.run([&] { serial_hist = rdf_histogram(one, iota(600), b, 10.0, 50); });
+            EXPECT_EQ(rdf_histogram(one, iota(600), b, 10.0, 50), serial_hist);
+        }
 }
