@@ -139,21 +139,31 @@ std::vector<Neighbor> collect_in_order(std::size_t n, std::size_t chunks, Body&&
     return out;
 }
 
-// Puts pairs i < j found in any order into order by i, then j.
-std::vector<Neighbor> sort_pairs(std::vector<Neighbor>&& found, std::size_t n) {
+// Puts pairs i < j, found in any order and held in several lists, into one
+// list in order by i, then j.
+std::vector<Neighbor> sort_pairs(const std::vector<std::vector<Neighbor>>& parts, std::size_t n) {
     std::vector<std::size_t> start(n + 1, 0);
-    for (const auto& p : found) ++start[p.i + 1];
+    for (const auto& part : parts)
+        for (const auto& p : part) ++start[p.i + 1];
     for (std::size_t i = 0; i < n; ++i) start[i + 1] += start[i];
-    std::vector<Neighbor> out(found.size());
+    std::vector<Neighbor> out(start[n]);
     {
         std::vector<std::size_t> fill(start.begin(), start.end() - 1);
-        for (const auto& p : found) out[fill[p.i]++] = p;
+        for (const auto& part : parts)
+            for (const auto& p : part) out[fill[p.i]++] = p;
     }
     pool::for_range(n, [&](std::size_t first, std::size_t last) {
-        for (std::size_t i = first; i != last; ++i)
-            std::sort(out.begin() + static_cast<std::ptrdiff_t>(start[i]),
-                      out.begin() + static_cast<std::ptrdiff_t>(start[i + 1]),
-                      [](const Neighbor& x, const Neighbor& y) { return x.j < y.j; });
+        for (std::size_t i = first; i != last; ++i) {
+            // A handful of entries per atom: insertion sort by j.
+            Neighbor* begin = out.data() + start[i];
+            Neighbor* end = out.data() + start[i + 1];
+            for (Neighbor* it = begin + (begin != end); it < end; ++it) {
+                const Neighbor v = *it;
+                Neighbor* hole = it;
+                for (; hole != begin && (hole - 1)->j > v.j; --hole) *hole = *(hole - 1);
+                *hole = v;
+            }
+        }
     });
     return out;
 }
@@ -211,25 +221,50 @@ std::optional<std::vector<Neighbor>> search(const Mat3& h, const Mat3& inv, std:
     // Every pair of adjacent bins (a bin with itself included) once; each
     // pair of atoms is met at most once, through the one image of it that
     // can be within reach.
-    auto found = collect_in_order(bin_count, pool::default_chunks(bin_count), [&](std::size_t first, std::size_t last,
-                                                                                  std::vector<Neighbor>& out) {
+    const std::size_t chunks = pool::default_chunks(bin_count);
+    std::vector<std::vector<Neighbor>> parts(chunks);
+    pool::for_chunks(bin_count, chunks, [&](std::size_t c, std::size_t first, std::size_t last) {
+        std::vector<Neighbor>& out = parts[c];
+        // The atoms within reach of one atom: their slots, stored positions
+        // (three arrays) and exact squared distances.
+        std::vector<std::size_t> near;
+        std::vector<double> nx, ny, nz, nd;
         // Tests atoms k of [k0, k1) against atoms m of [m0, m1), the latter
         // moved by the lattice vector `shift`; `same` when both are one bin
         // (then only m > k).
         const auto test = [&](std::size_t k0, std::size_t k1, std::size_t m0, std::size_t m1, const Vec3& shift,
                               bool same) {
+            if (near.size() < m1 - m0) {
+                near.resize(m1 - m0);
+                for (auto* v : {&nx, &ny, &nz, &nd}) v->resize(m1 - m0);
+            }
             for (std::size_t k = k0; k != k1; ++k) {
                 const Vec3& wk = wrapped[k];
                 const double cx = wk[0] - shift[0], cy = wk[1] - shift[1], cz = wk[2] - shift[2];
+                // Without branches: every slot is written, those within
+                // reach are kept.
+                std::size_t count = 0;
                 for (std::size_t m = same ? k + 1 : m0; m < m1; ++m) {
                     const Vec3& wm = wrapped[m];
                     const double dx = cx - wm[0], dy = cy - wm[1], dz = cz - wm[2];
-                    if (!(dx * dx + dy * dy + dz * dz < reach_sq)) continue;
-                    // The exact test on the stored positions, lower index first.
-                    const bool k_first = order[k] < order[m];
-                    const std::size_t lo = k_first ? k : m, hi = k_first ? m : k;
-                    const double v = minimum_image_distance_sq(h, inv, stored[lo], stored[hi]);
-                    if (v < cutoff_sq) out.push_back({order[lo], order[hi], std::sqrt(v)});
+                    near[count] = m;
+                    count += dx * dx + dy * dy + dz * dz < reach_sq;
+                }
+                if (count == 0) continue;
+                // The exact test on the stored positions. The minimum image of
+                // −d is −d' exactly, so measuring from k gives the value that
+                // the lower index measured from the higher would.
+                for (std::size_t t = 0; t < count; ++t) {
+                    const Vec3& p = stored[near[t]];
+                    nx[t] = p[0];
+                    ny[t] = p[1];
+                    nz[t] = p[2];
+                }
+                minimum_image_distances_sq(h, inv, stored[k], nx.data(), ny.data(), nz.data(), count, nd.data());
+                for (std::size_t t = 0; t < count; ++t) {
+                    if (!(nd[t] < cutoff_sq)) continue;
+                    const std::size_t a = order[k], b = order[near[t]];
+                    out.push_back({std::min(a, b), std::max(a, b), std::sqrt(nd[t])});
                 }
             }
         };
@@ -263,7 +298,7 @@ std::optional<std::vector<Neighbor>> search(const Mat3& h, const Mat3& inv, std:
             }
         }
     });
-    return sort_pairs(std::move(found), n);
+    return sort_pairs(parts, n);
 }
 
 std::vector<Neighbor> all_pairs(const Mat3& h, const Mat3& inv, std::span<const Vec3> positions, double cutoff) {

@@ -118,6 +118,12 @@ py::list get_neighbor_list(PySystem& self, double cutoff) {
         PyTuple_SET_ITEM(t, 0, int_of(p.i));
         PyTuple_SET_ITEM(t, 1, int_of(p.j));
         PyTuple_SET_ITEM(t, 2, d.release().ptr());
+#if !defined(PYPY_VERSION)
+        // A tuple of ints and a float can hold no reference cycle: keeping it
+        // out of the cycle collector's lists spares the collector passes over
+        // every tuple that a long list would otherwise trigger.
+        PyObject_GC_UnTrack(t);
+#endif
         PyList_SET_ITEM(out.ptr(), static_cast<py::ssize_t>(k), t);
     }
     return out;
