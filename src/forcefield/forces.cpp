@@ -15,10 +15,11 @@ void ForceWorkspace::reserve_pieces(std::size_t count, std::size_t numbers) {
         if (pieces[c].size() < numbers) pieces[c].resize(numbers);
 }
 
-void ForceWorkspace::note_threads(std::size_t count) {
+void ForceWorkspace::note_slots(std::size_t count, int pool_size) {
+    pool_size_seen = std::max(pool_size_seen, pool_size);
     for (std::size_t c = 0; c < count; ++c) {
-        const auto id = piece_thread[c];
-        if (std::find(threads_seen.begin(), threads_seen.end(), id) == threads_seen.end()) threads_seen.push_back(id);
+        const int slot = piece_slot[c];
+        if (std::find(slots_seen.begin(), slots_seen.end(), slot) == slots_seen.end()) slots_seen.push_back(slot);
     }
 }
 

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "core/pool.hpp"
@@ -26,13 +25,16 @@ inline constexpr std::uint64_t max_private_threads = 1024;
 struct ForceWorkspace {
     std::vector<std::vector<double>> pieces;  // 3 numbers per atom (or per grid slot)
     std::vector<double> piece_energy;
-    std::vector<std::thread::id> piece_thread;
-    std::vector<std::thread::id> threads_seen;  // distinct threads that computed pieces
+    // Where pieces ran: the pool's thread slot of each piece of the last
+    // fold, and over all folds the distinct slots and the largest pool size.
+    std::vector<int> piece_slot;
+    std::vector<int> slots_seen;
+    int pool_size_seen = 0;
     PairGrid grid;
 
     // Piece buffers: at least `count` of `numbers` entries each (not zeroed).
     void reserve_pieces(std::size_t count, std::size_t numbers);
-    void note_threads(std::size_t count);
+    void note_slots(std::size_t count, int pool_size);
 };
 
 // Sets every force and returns the energies, on the calling thread alone.
@@ -75,8 +77,11 @@ public:
     std::uint64_t num_threads() const { return num_threads_; }
     // The private pool (num_threads >= 2), else nullptr.
     pool::PrivatePool* private_pool() const { return private_.get(); }
-    // Distinct threads that computed parallel pieces so far.
-    const std::vector<std::thread::id>& threads_seen() const { return ws_.threads_seen; }
+    // The thread slots of the pools that computed parallel pieces so far
+    // (distinct, in order of first use; empty when every evaluation was
+    // serial), and the largest such pool.
+    const std::vector<int>& slots_seen() const { return ws_.slots_seen; }
+    int pool_size_seen() const { return ws_.pool_size_seen; }
 
 private:
     explicit ForceEvaluator(std::uint64_t n) : num_threads_(n) {}

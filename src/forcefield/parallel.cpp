@@ -2,7 +2,8 @@
 // on the current pool, every piece accumulating into a private force array;
 // the calling thread adds the pieces' arrays to the atoms after the phase.
 #include <algorithm>
-#include <thread>
+
+#include <oneapi/tbb/task_arena.h>
 
 #include "forcefield/forces.hpp"
 #include "forcefield/phases.hpp"
@@ -27,14 +28,14 @@ double fold(ForceWorkspace& ws, std::size_t first, std::size_t items, std::size_
             Body&& body) {
     ws.reserve_pieces(first + pieces, numbers);
     ws.piece_energy.assign(pieces, 0.0);
-    ws.piece_thread.assign(pieces, std::thread::id{});
+    ws.piece_slot.assign(pieces, -1);
     pool::for_chunks(items, pieces, [&](std::size_t c, std::size_t b, std::size_t e) {
         double* f = ws.pieces[first + c].data();
         std::fill(f, f + numbers, 0.0);
         ws.piece_energy[c] = body(b, e, f);
-        ws.piece_thread[c] = std::this_thread::get_id();
+        ws.piece_slot[c] = tbb::this_task_arena::current_thread_index();
     });
-    ws.note_threads(pieces);
+    ws.note_slots(pieces, tbb::this_task_arena::max_concurrency());
     double energy = 0.0;
     for (std::size_t c = 0; c < pieces; ++c) energy += ws.piece_energy[c];
     return energy;
