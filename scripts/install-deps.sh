@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ make cmake
   pybind11-dev libtbb-dev libyaml-cpp-dev libfmt-dev libgtest-dev
-  python3-dev python3-numpy python3-ase python3-rdkit python3-pytest python3-mdanalysis
+  python3-dev python3-numpy python3-ase python3-rdkit python3-pytest python3-mdanalysis python3-mdtraj
   python3-setuptools python3-pip python3-venv
   pypy3 pypy3-dev python3-exceptiongroup python3-tomli
 )

@@ -34,7 +34,8 @@ TrajectoryData read_input(py::handle input) {
 // position arrays: every one must be below the atom count.
 void check_indices(const Selection& s, std::size_t n_atoms) {
     for (const std::uint64_t i : s)
-        if (i >= n_atoms) throw ValueError(fmt::format("Index {} is out of bounds for system with {} atoms", i, n_atoms));
+        if (i >= n_atoms)
+            throw ValueError(fmt::format("Index {} is out of bounds for system with {} atoms", i, n_atoms));
 }
 
 py::tuple compute_rdf(py::object input, const std::string& query, double r_max, std::size_t n_bins) {
