@@ -22,7 +22,7 @@ namespace {
 // skeleton first and setting the hydrogens on its outside.
 constexpr int max_attempts = 10;
 constexpr double bond_tolerance = 0.1;    // Å from the force field's rest length
-constexpr double angle_tolerance = 0.7;   // rad (40°) from the force field's natural angle
+constexpr double angle_tolerance = 0.63;  // rad (36°) from the force field's natural angle
 constexpr double min_contact = 1.0;       // Å between atoms neither bonded nor sharing a neighbour
 
 Vec3 minus(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
