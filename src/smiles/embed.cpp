@@ -1,5 +1,6 @@
 #include "smiles/embed.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -20,10 +21,22 @@ namespace {
 // recovers it. Such a result is recognised, and the embedding starts again
 // from fresh random coordinates, from then on shaping the heavy-atom
 // skeleton first and setting the hydrogens on its outside.
-constexpr int max_attempts = 10;
-constexpr double bond_tolerance = 0.1;    // Å from the force field's rest length
-constexpr double angle_tolerance = 0.63;  // rad (36°) from the force field's natural angle
-constexpr double min_contact = 1.0;       // Å between atoms neither bonded nor sharing a neighbour
+//
+// Attempts: up to 10, fewer for large molecules (about 5000 atom-attempts,
+// never fewer than 2).
+constexpr std::size_t max_attempts = 10;
+constexpr std::size_t atom_attempt_budget = 5000;
+
+constexpr double bond_tolerance = 0.1;         // Å from the force field's rest length, at rest
+constexpr double moving_bond_tolerance = 0.3;  // Å, while the minimisation is still moving
+constexpr double angle_tolerance = 0.63;       // rad (36°) from the force field's natural angle
+constexpr double min_contact = 1.0;            // Å between atoms neither bonded nor sharing a neighbour
+
+// Bonds a little stretched mean a stalled fold only once the minimisation
+// has come to rest; a large molecule may still be moving after its 500
+// steps, and a new start would not change that. Bonds far off are faults
+// either way.
+constexpr double settled_force = 1.0;  // kcal/mol/Å, largest atom force at rest
 
 Vec3 minus(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 double length(const Vec3& a) { return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]); }
@@ -32,21 +45,20 @@ Vec3 cross(const Vec3& a, const Vec3& b) {
 }
 
 struct Quality {
-    double bond_strain = 0.0;   // largest |length - rest length| over the force field's bonds
+    double bond_strain = 0.0;   // largest |length - rest length| over the force field's bonds, in tolerances
     double angle_strain = 0.0;  // largest |angle - natural angle|, three-membered rings aside
     bool crowded = false;       // two atoms neither bonded nor sharing a neighbour closer than 1 Å
 
     bool acceptable() const {
-        return bond_strain <= bond_tolerance && angle_strain <= angle_tolerance && !crowded;
+        return bond_strain <= 1.0 && angle_strain <= angle_tolerance && !crowded;
     }
     // Fewer faults first, then the smaller strain.
     int faults() const {
-        return (bond_strain > bond_tolerance) + (angle_strain > angle_tolerance) + crowded;
+        return (bond_strain > 1.0) + (angle_strain > angle_tolerance) + crowded;
     }
     bool better_than(const Quality& o) const {
         if (faults() != o.faults()) return faults() < o.faults();
-        return bond_strain / bond_tolerance + angle_strain / angle_tolerance <
-               o.bond_strain / bond_tolerance + o.angle_strain / angle_tolerance;
+        return bond_strain + angle_strain / angle_tolerance < o.bond_strain + o.angle_strain / angle_tolerance;
     }
 };
 
@@ -61,6 +73,13 @@ Quality assess(const MoleculeTemplate& mol, const forcefield::System& engine) {
         const double strain = std::abs(d - b.c.r0);
         if (!(strain <= q.bond_strain)) q.bond_strain = strain;  // NaN counts as worst
     }
+    double largest_force = 0.0;
+    for (const auto& a : atoms) {
+        const double f = length(a.force);
+        if (!(f <= largest_force)) largest_force = f;
+    }
+    // In units of the tolerance that applies.
+    q.bond_strain /= largest_force > settled_force ? moving_bond_tolerance : bond_tolerance;
     // Angles: a centre whose four bonds started out in one plane (an sp3 atom
     // in a chain, its two hydrogens set off along +y and -y) can stay caught
     // with two substituents folded together, which the bond lengths do not
@@ -191,9 +210,14 @@ Result<MoleculeTemplate> parse_smiles(std::string_view smiles) {
     const forcefield::UffOptimizer settings = smiles_relax_settings();
     std::optional<MoleculeTemplate> best;
     Quality best_quality;
-    for (int attempt = 0; attempt < max_attempts; ++attempt) {
+    std::size_t attempts = max_attempts;
+    for (std::size_t attempt = 0; attempt < attempts; ++attempt) {
         auto built = parse_smiles_with_hydrogens(smiles);
         if (!built) return built;
+        if (attempt == 0) {
+            const std::size_t n = std::max<std::size_t>(built->atoms.size(), 1);
+            attempts = std::clamp<std::size_t>(atom_attempt_budget / n, 2, max_attempts);
+        }
         MoleculeTemplate& mol = *built;
         const VseprOptimizer vsepr{1500, 0.15};
         if (attempt == 0)
