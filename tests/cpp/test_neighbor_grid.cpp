@@ -7,6 +7,7 @@
 
 #include "core/geometry.hpp"
 #include "core/neighbor_grid.hpp"
+#include "core/pool.hpp"
 
 using namespace zelt;
 
@@ -197,4 +198,23 @@ TEST(NeighborGrid, FewAtomsInALargeCellKeepTheBinCountSmall) {
     ASSERT_TRUE(layout.has_value());
     EXPECT_LE(layout->bins[0] * layout->bins[1] * layout->bins[2], 64u);
     expect_identical(*neighbor_grid::search(s, 300.0), neighbor_grid::all_pairs(s, 300.0));
+}
+
+TEST(NeighborGrid, ResultsDoNotDependOnTheThreadCount) {
+    const System s = random_system(mildly_triclinic, 3000, 21, -0.5, 1.5);
+    std::vector<Neighbor> one, three;
+    std::vector<double> angles_one, angles_three;
+    std::vector<AngleIndices> triples;
+    for (std::uint64_t k = 0; k + 2 < 3000; k += 7) triples.push_back({k, k + 1, k + 2});
+    pool::PrivatePool(1).run([&] {
+        one = get_neighbor_list(s, 4.0);
+        angles_one = get_angles(s, triples, true).value();
+    });
+    pool::PrivatePool(3).run([&] {
+        three = get_neighbor_list(s, 4.0);
+        angles_three = get_angles(s, triples, true).value();
+    });
+    EXPECT_GT(one.size(), 1000u);
+    expect_identical(three, one);
+    EXPECT_EQ(angles_three, angles_one);
 }
