@@ -3,11 +3,11 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
-#include <cstring>
 
 #include "build/packing.hpp"
 #include "python/errors.hpp"
 #include "python/molecule.hpp"
+#include "python/numpy_arrays.hpp"
 #include "python/rdkit_template.hpp"
 #include "python/relax_options.hpp"
 #include "python/system.hpp"
@@ -89,11 +89,9 @@ void add_template(PyBuilder& self, const std::string& name, py::handle positions
                   const std::vector<std::string>& elements,
                   const std::vector<std::tuple<std::uint64_t, std::uint64_t, double>>& bonds) {
     ExclusiveBorrow b(self.borrow);
-    if (!py::isinstance<py::array>(positions))
-        throw ValueError("positions must be a two-dimensional float64 NumPy array");
-    py::array arr = py::reinterpret_borrow<py::array>(positions);
-    if (arr.ndim() != 2 || !arr.dtype().is(py::dtype::of<double>()))
-        throw ValueError("positions must be a two-dimensional float64 NumPy array");
+    const auto matrix = as_float64_matrix(positions);
+    if (!matrix) throw ValueError("positions must be a two-dimensional float64 NumPy array");
+    const py::array& arr = *matrix;
     const auto rows = static_cast<std::size_t>(arr.shape(0));
     if (arr.shape(1) < 3)
         throw ValueError("positions must have at least 3 columns (x, y, z), got " + std::to_string(arr.shape(1)));
@@ -104,8 +102,6 @@ void add_template(PyBuilder& self, const std::string& name, py::handle positions
         if (i >= rows || j >= rows)
             throw ValueError("Bond (" + std::to_string(i) + ", " + std::to_string(j) + ") refers to an atom beyond the " +
                              std::to_string(rows) + " rows of positions");
-    const char* base = static_cast<const char*>(arr.data());
-    const py::ssize_t s0 = arr.strides(0), s1 = arr.strides(1);
     MoleculeTemplate t;
     t.atoms.resize(rows);
     for (std::size_t i = 0; i < rows; ++i) {
@@ -114,8 +110,7 @@ void add_template(PyBuilder& self, const std::string& name, py::handle positions
         a.element = elements[i];
         a.atom_type = "XX";
         a.index = i;
-        for (int k = 0; k < 3; ++k)
-            std::memcpy(&a.position[k], base + static_cast<py::ssize_t>(i) * s0 + k * s1, sizeof(double));
+        a.position = matrix_row_xyz(arr, i);
     }
     for (const auto& [i, j, order] : bonds) t.bonds.push_back(Bond{i, j, order});
     self.core.templates[name] = std::move(t);

@@ -2,9 +2,8 @@
 
 #include <pybind11/numpy.h>
 
-#include <cstring>
-
 #include "python/errors.hpp"
+#include "python/numpy_arrays.hpp"
 
 namespace py = pybind11;
 
@@ -32,20 +31,20 @@ MoleculeTemplate extract_rdkit_template(py::handle mol, const std::string& name)
     py::object positions = conformer.attr("GetPositions")();
 
     // Read in place through the array's own strides: no copy, any layout.
-    if (!py::isinstance<py::array>(positions))
-        throw py::type_error("GetPositions() must return a two-dimensional float64 NumPy array, got '" +
-                             type_name(positions) + "'");
-    py::array arr = py::reinterpret_borrow<py::array>(positions);
-    if (arr.ndim() != 2 || !arr.dtype().is(py::dtype::of<double>()))
-        throw py::type_error("GetPositions() must return a two-dimensional float64 NumPy array, got " +
-                             std::to_string(arr.ndim()) + " dimension(s) of dtype " +
-                             py::str(arr.dtype()).cast<std::string>());
+    const auto matrix = as_float64_matrix(positions);
+    if (!matrix) {
+        std::string got = "'" + type_name(positions) + "'";
+        if (py::isinstance<py::array>(positions)) {
+            auto a = py::reinterpret_borrow<py::array>(positions);
+            got = std::to_string(a.ndim()) + " dimension(s) of dtype " + py::str(a.dtype()).cast<std::string>();
+        }
+        throw py::type_error("GetPositions() must return a two-dimensional float64 NumPy array, got " + got);
+    }
+    const py::array& arr = *matrix;
     const auto rows = static_cast<std::size_t>(arr.shape(0));
     if (rows > 0 && arr.shape(1) < 3)
         throw ValueError("GetPositions() must return at least 3 columns (x, y, z), got " +
                          std::to_string(arr.shape(1)));
-    const char* base = static_cast<const char*>(arr.data());
-    const py::ssize_t s0 = arr.strides(0), s1 = arr.strides(1);
 
     MoleculeTemplate t;
     t.atoms.resize(rows);
@@ -54,11 +53,7 @@ MoleculeTemplate extract_rdkit_template(py::handle mol, const std::string& name)
         a.residue_name = name;
         a.atom_type = "XX";
         a.index = i;
-        for (int k = 0; k < 3; ++k) {
-            double v;
-            std::memcpy(&v, base + static_cast<py::ssize_t>(i) * s0 + k * s1, sizeof v);
-            a.position[k] = v;
-        }
+        a.position = matrix_row_xyz(arr, i);
     }
 
     std::size_t n = 0;
