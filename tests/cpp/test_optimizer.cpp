@@ -44,7 +44,8 @@ std::string mask_time(const std::string& report, bool avg_equals_total = false) 
 }
 
 std::string header(std::size_t atoms, std::size_t bonds, const UffOptimizer& o) {
-    std::string h = "\n" + std::string(33, '=') + " kessa v1.0.0 " + std::string(33, '=') + "\n";
+    std::string h(1, '\n');
+    h += std::string(33, '=') + " kessa v1.0.0 " + std::string(33, '=') + "\n";
     h += pad_left_aligned("Atoms:", 10) + " " + pad_left_aligned(std::to_string(atoms), 10) + " | " +
          pad_left_aligned("Bonds:", 10) + " " + pad_left_aligned(std::to_string(bonds), 10) + "\n";
     h += "Cutoff:    " + pad_left_aligned(fixed(o.cutoff, 1), 10) + " | Threshold: " +
