@@ -4,12 +4,9 @@
 #include <cassert>
 #include <cstdint>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <fmt/format.h>
 
+#include "core/distance_kernel.hpp"
 #include "core/elements.hpp"
 #include "core/neighbor_grid.hpp"
 #include "core/pool.hpp"
@@ -24,48 +21,6 @@ Vec3 cross(const Vec3& a, const Vec3& b) {
     return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
 }
 
-// v[k] = sqrt(v[k]) for k < n. The library sqrt may set errno, which keeps
-// the compiler from vectorising it; the packed instruction gives the same
-// correctly rounded values.
-void sqrt_in_place(double* v, std::size_t n) {
-    std::size_t k = 0;
-#if defined(__SSE2__)
-    for (; k + 2 <= n; k += 2) _mm_storeu_pd(v + k, _mm_sqrt_pd(_mm_loadu_pd(v + k)));
-#endif
-    for (; k < n; ++k) v[k] = std::sqrt(v[k]);
-}
-
-// Two lanes of doubles, and of 64-bit masks, in the compiler's generic
-// vector types. The operations are the IEEE operations of the scalar code,
-// lane by lane, so every lane gives the scalar result to the last bit.
-using Double2 = double __attribute__((vector_size(16)));
-using Mask2 = std::int64_t __attribute__((vector_size(16)));
-
-inline Double2 load2(const double* p) {
-    Double2 v;
-    __builtin_memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline void store2(double* p, Double2 v) { __builtin_memcpy(p, &v, sizeof v); }
-
-inline Double2 select2(Mask2 mask, Double2 yes, Double2 no) {
-    return (Double2)((mask & (Mask2)yes) | (~mask & (Mask2)no));
-}
-
-// geometry_detail::round_half_away on both lanes, with masks in place of
-// branches (the scalar form's comparisons keep loops from vectorising).
-inline Double2 round_half_away2(Double2 x) {
-    const Double2 two52 = {4503599627370496.0, 4503599627370496.0};
-    const Double2 half = {0.5, 0.5}, one = {1.0, 1.0};
-    const Mask2 magnitude = {INT64_MAX, INT64_MAX};
-    const Double2 a = (Double2)((Mask2)x & magnitude);
-    Double2 r = (a + two52) - two52;
-    r += (Double2)((Mask2)((a - r) == half) & (Mask2)one);
-    const Double2 signed_r = (Double2)((Mask2)r | ((Mask2)x & ~magnitude));
-    return select2((Mask2)(a < two52), signed_r, x);
-}
-
 template <std::size_t K>
 Status check_indices(std::span<const std::array<std::uint64_t, K>> indices, std::size_t n_atoms) {
     for (const auto& group : indices)
@@ -75,26 +30,6 @@ Status check_indices(std::span<const std::array<std::uint64_t, K>> indices, std:
 }
 
 }  // namespace
-
-void minimum_image_distances_sq(const Mat3& h, const Mat3& inv, const Vec3& p, const double* x, const double* y,
-                                const double* z, std::size_t n, double* out) {
-    std::size_t k = 0;
-    // Same expressions, in the same order, as minimum_image.
-    for (; k + 2 <= n; k += 2) {
-        const Double2 dx = p[0] - load2(x + k), dy = p[1] - load2(y + k), dz = p[2] - load2(z + k);
-        Double2 s0 = dx * inv[0][0] + dy * inv[1][0] + dz * inv[2][0];
-        Double2 s1 = dx * inv[0][1] + dy * inv[1][1] + dz * inv[2][1];
-        Double2 s2 = dx * inv[0][2] + dy * inv[1][2] + dz * inv[2][2];
-        s0 -= round_half_away2(s0);
-        s1 -= round_half_away2(s1);
-        s2 -= round_half_away2(s2);
-        const Double2 ex = s0 * h[0][0] + s1 * h[1][0] + s2 * h[2][0];
-        const Double2 ey = s0 * h[0][1] + s1 * h[1][1] + s2 * h[2][1];
-        const Double2 ez = s0 * h[0][2] + s1 * h[1][2] + s2 * h[2][2];
-        store2(out + k, ex * ex + ey * ey + ez * ez);
-    }
-    for (; k < n; ++k) out[k] = minimum_image_distance_sq(h, inv, p, Vec3{x[k], y[k], z[k]});
-}
 
 void wrap(System& system) {
     const Mat3& h = system.cell;

@@ -74,12 +74,6 @@ inline Vec3 minimum_image(const System& system, const Vec3& d) {
     return minimum_image(system.cell, system.inv_cell, d);
 }
 
-// out[k] = squared length of the minimum image of p − (x[k], y[k], z[k]) for
-// k < n: the values of `minimum_image_distance_sq` below, to the last bit,
-// computed two at a time.
-void minimum_image_distances_sq(const Mat3& cell, const Mat3& inv_cell, const Vec3& p, const double* x,
-                                const double* y, const double* z, std::size_t n, double* out);
-
 // Squared length of the minimum image of a − b. Every pair distance of the
 // neighbour list goes through this one function, whichever search found the
 // pair, so that all searches give the same value to the last bit.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/distance_kernel.hpp"
 #include "core/pool.hpp"
 
 namespace zelt::neighbor_grid {

@@ -5,6 +5,7 @@
 #include <limits>
 #include <random>
 
+#include "core/distance_kernel.hpp"
 #include "core/geometry.hpp"
 #include "core/neighbor_grid.hpp"
 #include "core/pool.hpp"
