@@ -104,6 +104,14 @@ bool has_avx2() {
 
 }  // namespace
 
+namespace distance_kernel_detail {
+void minimum_image_distances_sq_baseline(const Mat3& h, const Mat3& inv, const Vec3& p, const double* x,
+                                         const double* y, const double* z, std::size_t n, double* out) {
+    distances_sq_baseline(h, inv, p, x, y, z, n, out);
+}
+void sqrt_in_place_baseline(double* v, std::size_t n) { sqrt_baseline(v, n); }
+}  // namespace distance_kernel_detail
+
 void minimum_image_distances_sq(const Mat3& h, const Mat3& inv, const Vec3& p, const double* x, const double* y,
                                 const double* z, std::size_t n, double* out) {
 #if defined(ZELT_X86)

@@ -182,12 +182,22 @@ TEST(NeighborGrid, PackedKernelGivesTheScalarValues) {
             z.push_back(q[2]);
         }
         for (const Vec3 origin : {Vec3{0, 0, 0}, Vec3{1.25, -7.5, 3.0}}) {
-            std::vector<double> packed(points.size());
+            // The build the processor picks, and the baseline build.
+            std::vector<double> packed(points.size()), baseline(points.size());
             minimum_image_distances_sq(s.cell, s.inv_cell, origin, x.data(), y.data(), z.data(), points.size(),
                                        packed.data());
+            distance_kernel_detail::minimum_image_distances_sq_baseline(s.cell, s.inv_cell, origin, x.data(),
+                                                                        y.data(), z.data(), points.size(),
+                                                                        baseline.data());
+            std::vector<double> roots = packed, roots_baseline = packed;
+            sqrt_in_place(roots.data(), roots.size());
+            distance_kernel_detail::sqrt_in_place_baseline(roots_baseline.data(), roots_baseline.size());
             for (std::size_t k = 0; k < points.size(); ++k) {
                 const double scalar = minimum_image_distance_sq(s.cell, s.inv_cell, origin, points[k]);
                 EXPECT_EQ(std::bit_cast<std::uint64_t>(packed[k]), std::bit_cast<std::uint64_t>(scalar)) << "point " << k;
+                EXPECT_EQ(std::bit_cast<std::uint64_t>(baseline[k]), std::bit_cast<std::uint64_t>(scalar)) << "point " << k;
+                EXPECT_EQ(std::bit_cast<std::uint64_t>(roots[k]), std::bit_cast<std::uint64_t>(std::sqrt(scalar)));
+                EXPECT_EQ(std::bit_cast<std::uint64_t>(roots_baseline[k]), std::bit_cast<std::uint64_t>(std::sqrt(scalar)));
             }
         }
     }
