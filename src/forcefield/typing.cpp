@@ -26,13 +26,21 @@ std::string uff_label(std::uint64_t z, std::size_t n, bool aromatic, bool has_do
             if (aromatic) return "O_R";
             if (n == 1 && has_double) return "O_2";
             return "O_3";
-        default: {
-            std::string label(element_symbol(z));
-            label += '_';
-            if (n > 0) label += std::to_string(n);
-            return label;
-        }
+        case 16:
+            // The general rule would call a divalent sulphur "S_2", the
+            // trigonal (thione) row, whose radius makes S-H and C-S bonds
+            // 0.15-0.2 Å too short. Thiols, thioethers and disulfides take the
+            // tetrahedral row, aromatic sulphur the resonant one.
+            if (aromatic) return "S_R";
+            if (n == 2 && !has_double) return "S_3+2";
+            break;
+        default:
+            break;
     }
+    std::string label(element_symbol(z));
+    label += '_';
+    if (n > 0) label += std::to_string(n);
+    return label;
 }
 
 Status check_bond_indices(std::size_t atom_count, std::span<const Bond> bonds) {

@@ -145,6 +145,20 @@ TEST(UffTyping, Molecules) {
     EXPECT_EQ(labels(ring({7, 6, 6, 6, 6}, std::vector<float>(5, 1.5f), {1, 1, 1, 1, 1}).system())[0], "N_R");
     // Furan: aromatic oxygen.
     EXPECT_EQ(labels(ring({8, 6, 6, 6, 6}, std::vector<float>(5, 1.5f), {0, 1, 1, 1, 1}).system())[0], "O_R");
+    // Thiophene: aromatic sulphur takes the resonant row.
+    const System thiophene = ring({16, 6, 6, 6, 6}, std::vector<float>(5, 1.5f), {0, 1, 1, 1, 1}).system();
+    EXPECT_EQ(labels(thiophene)[0], "S_R");
+    ASSERT_NE(thiophene.topology().rows[0], nullptr);
+    EXPECT_EQ(thiophene.topology().rows[0]->label, "S_R");
+
+    // Hydrogen sulphide: the tetrahedral row, not the trigonal "S_2".
+    Molecule h2s;
+    h2s.add(16, {0, 0, 0});
+    h2s.bond(0, h2s.add(1, {1.34, 0, 0}));
+    h2s.bond(0, h2s.add(1, {-0.03, 1.34, 0}));
+    const System hs = h2s.system();
+    EXPECT_EQ(labels(hs)[0], "S_3+2");
+    EXPECT_EQ(hs.topology().rows[0]->label, "S_3+2");
 
     Molecule ethene;
     ethene.add(6, {0, 0, 0});
@@ -185,7 +199,11 @@ TEST(UffTyping, LabelRules) {
         {8, 0, false, false, "O_3"}, {1, 2, false, false, "H_"},  {9, 1, false, false, "F_1"},
         {17, 1, false, false, "Cl_1"}, {14, 4, false, false, "Si_4"}, {19, 0, false, false, "K_"},
         {11, 0, false, false, "Na_"},  {0, 0, false, false, "X_"},    {0, 2, false, false, "X_2"},
-        {200, 1, false, false, "X_1"}};
+        {200, 1, false, false, "X_1"},
+        // Sulphur: divalent single-bonded (thiols, thioethers) tetrahedral,
+        // aromatic resonant, the rest by the general rule.
+        {16, 2, false, false, "S_3+2"}, {16, 2, true, false, "S_R"}, {16, 1, false, true, "S_1"},
+        {16, 2, false, true, "S_2"},    {16, 4, false, true, "S_4"}, {16, 0, false, false, "S_"}};
     for (const auto& c : cases) EXPECT_EQ(uff_label(c.z, c.n, c.aromatic, c.has_double), c.label) << c.label;
 }
 
