@@ -301,7 +301,10 @@ RdfMethod choose_rdf_method(const Mat3& cell, double r_max) {
 std::array<std::size_t, 3> rdf_cell_counts(const Mat3& cell, double r_max, std::size_t group_b_size) {
     const double limit = std::max(27.0, 2.0 * static_cast<double>(group_b_size));
     double n[3];
-    for (int c = 0; c < 3; ++c) n[c] = std::clamp(std::floor(cell[c][c] / r_max), 1.0, limit);
+    for (int c = 0; c < 3; ++c) {
+        const double fit = std::floor(cell[c][c] / r_max);
+        n[c] = fit >= 1.0 ? std::min(fit, limit) : 1.0;  // also 1 for NaN
+    }
     // Shrink the largest axis until the total fits (each axis at least 1).
     for (int round = 0; round < 3 && n[0] * n[1] * n[2] > limit; ++round) {
         const int big = static_cast<int>(std::max_element(n, n + 3) - n);
