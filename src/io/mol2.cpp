@@ -42,11 +42,17 @@ struct BondLine {
     std::uint64_t id_i, id_j;
 };
 
+// cos(90°) in floating point is 6e-17, not 0: a right angle written as 90
+// must give an exactly orthogonal cell, or atoms on a face would not wrap and
+// a cube read back would not be a cube.
+double cos_deg(double angle) { return angle == 90.0 ? 0.0 : std::cos(angle * deg_to_rad); }
+double sin_deg(double angle) { return angle == 90.0 ? 1.0 : std::sin(angle * deg_to_rad); }
+
 }  // namespace
 
 Mat3 cell_from_parameters(double a, double b, double c, double alpha, double beta, double gamma) {
-    const double ca = std::cos(alpha * deg_to_rad), cb = std::cos(beta * deg_to_rad);
-    const double cg = std::cos(gamma * deg_to_rad), sg = std::sin(gamma * deg_to_rad);
+    const double ca = cos_deg(alpha), cb = cos_deg(beta);
+    const double cg = cos_deg(gamma), sg = sin_deg(gamma);
     Mat3 m{};
     m[0] = {a, 0.0, 0.0};
     m[1] = {b * cg, b * sg, 0.0};

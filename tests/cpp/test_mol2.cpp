@@ -138,6 +138,22 @@ TEST(Mol2Reader, TolerantRules) {
     EXPECT_NEAR((*r->cell)[2][2], 40.0, 1e-12);
 }
 
+TEST(Mol2Reader, RightAnglesGiveAnExactlyOrthogonalCell) {
+    auto r = parse_mol2_as_system("@<TRIPOS>CRYSIN\n10 12 14 90 90 90 1 1\n");
+    ASSERT_TRUE(r.ok());
+    Mat3 expected{};
+    expected[0][0] = 10.0;
+    expected[1][1] = 12.0;
+    expected[2][2] = 14.0;
+    EXPECT_EQ(r->cell, expected);
+    // Other angles keep the general formula.
+    auto m = parse_mol2_as_system("@<TRIPOS>CRYSIN\n10 10 10 90 90 120 1 1\n");
+    ASSERT_TRUE(m.ok());
+    EXPECT_DOUBLE_EQ(m->cell[1][0], -5.0);
+    EXPECT_EQ(m->cell[2][0], 0.0);
+    EXPECT_EQ(m->cell[2][2], 10.0);
+}
+
 TEST(Mol2Reader, EmptyTextGivesDefaultCube) {
     auto r = parse_mol2_as_system("no sections here\n");
     ASSERT_TRUE(r.ok());
