@@ -4,6 +4,10 @@
 #include <cmath>
 #include <limits>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include "core/elements.hpp"
 
 namespace zelt::vsepr {
@@ -64,39 +68,56 @@ void all_pairs(const Model& m, std::span<const Vec3> p, std::vector<AtomPair>& o
         for (std::size_t j = i + 1; j < n; ++j) consider(m, p, i, j, out);
 }
 
-struct Box {
+// The cell grid over the bounding box of the positions: per axis
+// ceil(extent / edge) + 1 cells (saturating), an atom in cell
+// trunc((x - min) / edge). Dense when the box has few enough cells; then the
+// coordinates are also held inside the grid.
+struct GridFrame {
     Vec3 lo{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
             std::numeric_limits<double>::infinity()};
-    Vec3 hi{-std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
-            -std::numeric_limits<double>::infinity()};
+    double edge = cell_edge;
+    std::uint64_t count[3] = {0, 0, 0};
+    bool dense = false;
+
+    GridFrame(std::span<const Vec3> p, double cell) : edge(cell) {
+        Vec3 hi{-std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                -std::numeric_limits<double>::infinity()};
+        for (const auto& x : p)
+            for (int a = 0; a < 3; ++a) {
+                if (x[a] < lo[a]) lo[a] = x[a];
+                if (x[a] > hi[a]) hi[a] = x[a];
+            }
+        double cells = 1.0;
+        for (int a = 0; a < 3; ++a) {
+            count[a] = saturating_add_one(saturate(std::ceil((hi[a] - lo[a]) / edge)));
+            cells *= static_cast<double>(count[a]);
+        }
+        dense = cells <= static_cast<double>(dense_grid_limit(p.size()));
+    }
+    std::uint64_t coord(const Vec3& x, int a) const {
+        const std::uint64_t c = saturate((x[a] - lo[a]) / edge);
+        return dense ? std::min(c, count[a] - 1) : c;
+    }
 };
 
-void grid_pairs(const Model& m, std::span<const Vec3> p, RepulsionScratch& s, std::vector<AtomPair>& out) {
+// Calls visit(i, j) for every pair i < j of atoms in the same or adjacent
+// cells: cells x outermost and z innermost, then the up to 27 cells around
+// each (offsets x outermost, z innermost, each from -1 to +1), then the atoms
+// of the two cells in atom order.
+template <class Visit>
+void grid_visit(std::span<const Vec3> p, double edge, RepulsionScratch& s, Visit&& visit) {
     const std::size_t n = p.size();
-    Box box;
-    for (const auto& x : p)
-        for (int a = 0; a < 3; ++a) {
-            if (x[a] < box.lo[a]) box.lo[a] = x[a];
-            if (x[a] > box.hi[a]) box.hi[a] = x[a];
-        }
-    std::uint64_t count[3];
-    double cells = 1.0;
-    for (int a = 0; a < 3; ++a) {
-        count[a] = saturating_add_one(saturate(std::ceil((box.hi[a] - box.lo[a]) / cell_edge)));
-        cells *= static_cast<double>(count[a]);
-    }
-    auto coord = [&](std::size_t i, int a) { return saturate((p[i][a] - box.lo[a]) / cell_edge); };
+    const GridFrame g(p, edge);
 
-    if (cells <= static_cast<double>(dense_grid_limit(n))) {
-        // Dense grid: every cell of the bounding box, in x, y, z order.
-        const std::uint64_t nx = count[0], ny = count[1], nz = count[2];
+    if (g.dense) {
+        // Every cell of the bounding box, in x, y, z order.
+        const std::uint64_t nx = g.count[0], ny = g.count[1], nz = g.count[2];
         const std::size_t total = static_cast<std::size_t>(nx * ny * nz);
         s.cell_of.resize(n);
         s.cell_start.assign(total + 1, 0);
         s.order.resize(n);
         for (std::size_t i = 0; i < n; ++i) {
-            const std::uint64_t cx = std::min(coord(i, 0), nx - 1), cy = std::min(coord(i, 1), ny - 1),
-                                cz = std::min(coord(i, 2), nz - 1);
+            const std::uint64_t cx = g.coord(p[i], 0), cy = g.coord(p[i], 1), cz = g.coord(p[i], 2);
             const std::size_t c = static_cast<std::size_t>((cx * ny + cy) * nz + cz);
             s.cell_of[i] = c;
             ++s.cell_start[c + 1];
@@ -123,7 +144,7 @@ void grid_pairs(const Model& m, std::span<const Vec3> p, RepulsionScratch& s, st
                                 const std::size_t b0 = s.cell_start[b], b1 = s.cell_start[b + 1];
                                 for (std::size_t x = a0; x < a1; ++x)
                                     for (std::size_t y = b0; y < b1; ++y)
-                                        if (s.order[x] < s.order[y]) consider(m, p, s.order[x], s.order[y], out);
+                                        if (s.order[x] < s.order[y]) visit(s.order[x], s.order[y]);
                             }
                         }
                     }
@@ -136,7 +157,7 @@ void grid_pairs(const Model& m, std::span<const Vec3> p, RepulsionScratch& s, st
     s.key.resize(3 * n);
     s.order.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
-        for (int a = 0; a < 3; ++a) s.key[3 * i + a] = coord(i, a);
+        for (int a = 0; a < 3; ++a) s.key[3 * i + a] = g.coord(p[i], a);
         s.order[i] = i;
     }
     const auto key_less = [&](std::size_t x, std::size_t y) {
@@ -185,12 +206,227 @@ void grid_pairs(const Model& m, std::span<const Vec3> p, RepulsionScratch& s, st
                     const std::size_t b0 = s.cell_first[b], b1 = s.cell_first[b + 1];
                     for (std::size_t x = a0; x < a1; ++x)
                         for (std::size_t y = b0; y < b1; ++y)
-                            if (s.order[x] < s.order[y]) consider(m, p, s.order[x], s.order[y], out);
+                            if (s.order[x] < s.order[y]) visit(s.order[x], s.order[y]);
                 }
             }
         }
     }
 }
+
+void grid_pairs(const Model& m, std::span<const Vec3> p, RepulsionScratch& s, std::vector<AtomPair>& out) {
+    grid_visit(p, cell_edge, s, [&](std::size_t i, std::size_t j) { consider(m, p, i, j, out); });
+}
+
+// The close-pair list: pairs within 1.2 Å + skin, renewed once an atom has
+// moved half the skin (less a margin for rounding) from where it stood when
+// the list was made.
+constexpr double list_skin = 0.8;
+constexpr double list_reach_sq = (cell_edge + list_skin) * (cell_edge + list_skin);
+constexpr double list_drift_sq = (0.5 * list_skin - 1e-6) * (0.5 * list_skin - 1e-6);
+
+void refresh_close_list(const Model& m, std::span<const Vec3> p, Workspace& w) {
+    CloseList& c = w.close;
+    const std::size_t n = p.size();
+    if (c.valid && c.anchor.size() == n) {
+        bool drifted = false;
+        for (std::size_t k = 0; k < n && !drifted; ++k) {
+            const Vec3 d = sub(p[k], c.anchor[k]);
+            drifted = !(dot(d, d) <= list_drift_sq);  // NaN: renew
+        }
+        if (!drifted) return;
+    }
+    c.candidates.clear();
+    const auto keep = [&](std::size_t i, std::size_t j) {
+        const Vec3 d = sub(p[i], p[j]);
+        if (dot(d, d) < list_reach_sq && !m.excluded(i, j)) c.candidates.emplace_back(i, j);
+    };
+    if (!uses_grid(n)) {
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = i + 1; j < n; ++j) keep(i, j);
+    } else {
+        grid_visit(p, cell_edge + list_skin, w.repulsion, keep);
+        std::sort(c.candidates.begin(), c.candidates.end());
+    }
+    c.anchor.assign(p.begin(), p.end());
+    c.valid = true;
+}
+
+inline void repel(std::span<const Vec3> p, std::span<Vec3> f, std::size_t i, std::size_t j) {
+    const Vec3 d = sub(p[i], p[j]);
+    const double r = std::sqrt(dot(d, d));
+    const double gap = 1.2 - r;
+    push_pair(f[i], f[j], d, r, gap * gap * 0.8);
+}
+
+inline bool in_repulsion_range(std::span<const Vec3> p, std::size_t i, std::size_t j) {
+    const Vec3 d = sub(p[i], p[j]);
+    const double q = dot(d, d);
+    return q > repulsion_min_sq && q < repulsion_max_sq;
+}
+
+// The arithmetic of the bond and angle terms over flat arrays, one pair per
+// slot: the difference vector (x, y, z) is turned in place into its unit
+// vector d / |d|, `mag` into the force magnitude, `acts` says whether the
+// term acts. Exactly the scalar formulas in double precision (no fused
+// operations), four or two slots at a time where the processor allows.
+namespace kernel {
+
+// Bond: mag holds the ideal length L on entry; k = (L - r) * 1.2, acting where r > 0.001.
+inline void bond_scalar(std::size_t q, std::size_t n, double* ux, double* uy, double* uz, double* mag, char* acts) {
+    for (; q < n; ++q) {
+        const double r = std::sqrt(ux[q] * ux[q] + uy[q] * uy[q] + uz[q] * uz[q]);
+        mag[q] = (mag[q] - r) * 1.2;
+        ux[q] /= r;
+        uy[q] /= r;
+        uz[q] /= r;
+        acts[q] = r > 0.001;
+    }
+}
+
+// Angle pair: mag holds t2 = la² + lb² - 2 la lb cos0 on entry;
+// target = sqrt(t2 > 0 ? t2 : 0) (a NaN gives 0), k = (target - r) * 0.2,
+// skipped where r <= 0.001.
+inline void angle_scalar(std::size_t q, std::size_t n, double* ux, double* uy, double* uz, double* mag, char* acts) {
+    for (; q < n; ++q) {
+        const double r = std::sqrt(ux[q] * ux[q] + uy[q] * uy[q] + uz[q] * uz[q]);
+        const double t2 = mag[q];
+        const double target = std::sqrt(t2 > 0.0 ? t2 : 0.0);
+        mag[q] = (target - r) * 0.2;
+        ux[q] /= r;
+        uy[q] /= r;
+        uz[q] /= r;
+        acts[q] = !(r <= 0.001);
+    }
+}
+
+inline void length_scalar(std::size_t q, std::size_t n, const double* ux, const double* uy, const double* uz,
+                          double* out) {
+    for (; q < n; ++q) out[q] = std::sqrt(ux[q] * ux[q] + uy[q] * uy[q] + uz[q] * uz[q]);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+#define ZELT_VSEPR_AVX 1
+
+// maxpd(t2, 0) is t2 where t2 > 0 and 0 otherwise, NaN included.
+__attribute__((target("avx"))) void bond_avx(std::size_t n, double* ux, double* uy, double* uz, double* mag,
+                                               char* acts) {
+    const __m256d spring = _mm256_set1_pd(1.2), shortest = _mm256_set1_pd(0.001);
+    std::size_t q = 0;
+    for (; q + 4 <= n; q += 4) {
+        const __m256d x = _mm256_loadu_pd(ux + q), y = _mm256_loadu_pd(uy + q), z = _mm256_loadu_pd(uz + q);
+        const __m256d r = _mm256_sqrt_pd(
+            _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(x, x), _mm256_mul_pd(y, y)), _mm256_mul_pd(z, z)));
+        _mm256_storeu_pd(mag + q, _mm256_mul_pd(_mm256_sub_pd(_mm256_loadu_pd(mag + q), r), spring));
+        _mm256_storeu_pd(ux + q, _mm256_div_pd(x, r));
+        _mm256_storeu_pd(uy + q, _mm256_div_pd(y, r));
+        _mm256_storeu_pd(uz + q, _mm256_div_pd(z, r));
+        const int on = _mm256_movemask_pd(_mm256_cmp_pd(r, shortest, _CMP_GT_OQ));
+        for (int e = 0; e < 4; ++e) acts[q + e] = static_cast<char>((on >> e) & 1);
+    }
+    bond_scalar(q, n, ux, uy, uz, mag, acts);
+}
+
+__attribute__((target("avx"))) void angle_avx(std::size_t n, double* ux, double* uy, double* uz, double* mag,
+                                                char* acts) {
+    const __m256d zero = _mm256_setzero_pd(), weight = _mm256_set1_pd(0.2), shortest = _mm256_set1_pd(0.001);
+    std::size_t q = 0;
+    for (; q + 4 <= n; q += 4) {
+        const __m256d x = _mm256_loadu_pd(ux + q), y = _mm256_loadu_pd(uy + q), z = _mm256_loadu_pd(uz + q);
+        const __m256d r = _mm256_sqrt_pd(
+            _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(x, x), _mm256_mul_pd(y, y)), _mm256_mul_pd(z, z)));
+        const __m256d target = _mm256_sqrt_pd(_mm256_max_pd(_mm256_loadu_pd(mag + q), zero));
+        _mm256_storeu_pd(mag + q, _mm256_mul_pd(_mm256_sub_pd(target, r), weight));
+        _mm256_storeu_pd(ux + q, _mm256_div_pd(x, r));
+        _mm256_storeu_pd(uy + q, _mm256_div_pd(y, r));
+        _mm256_storeu_pd(uz + q, _mm256_div_pd(z, r));
+        // Not (r <= 0.001): true for NaN as well.
+        const int on = _mm256_movemask_pd(_mm256_cmp_pd(r, shortest, _CMP_NLE_UQ));
+        for (int e = 0; e < 4; ++e) acts[q + e] = static_cast<char>((on >> e) & 1);
+    }
+    angle_scalar(q, n, ux, uy, uz, mag, acts);
+}
+
+__attribute__((target("avx"))) void length_avx(std::size_t n, const double* ux, const double* uy, const double* uz,
+                                                 double* out) {
+    std::size_t q = 0;
+    for (; q + 4 <= n; q += 4) {
+        const __m256d x = _mm256_loadu_pd(ux + q), y = _mm256_loadu_pd(uy + q), z = _mm256_loadu_pd(uz + q);
+        _mm256_storeu_pd(out + q, _mm256_sqrt_pd(_mm256_add_pd(
+                                      _mm256_add_pd(_mm256_mul_pd(x, x), _mm256_mul_pd(y, y)), _mm256_mul_pd(z, z))));
+    }
+    length_scalar(q, n, ux, uy, uz, out);
+}
+
+bool has_avx() {
+    static const bool yes = __builtin_cpu_supports("avx");
+    return yes;
+}
+#endif
+
+#if defined(__SSE2__)
+inline __m128d length2(__m128d x, __m128d y, __m128d z) {
+    return _mm_sqrt_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(x, x), _mm_mul_pd(y, y)), _mm_mul_pd(z, z)));
+}
+#endif
+
+void bond(std::size_t n, double* ux, double* uy, double* uz, double* mag, char* acts) {
+#ifdef ZELT_VSEPR_AVX
+    if (has_avx()) return bond_avx(n, ux, uy, uz, mag, acts);
+#endif
+    std::size_t q = 0;
+#if defined(__SSE2__)
+    const __m128d spring = _mm_set1_pd(1.2), shortest = _mm_set1_pd(0.001);
+    for (; q + 2 <= n; q += 2) {
+        const __m128d x = _mm_loadu_pd(ux + q), y = _mm_loadu_pd(uy + q), z = _mm_loadu_pd(uz + q);
+        const __m128d r = length2(x, y, z);
+        _mm_storeu_pd(mag + q, _mm_mul_pd(_mm_sub_pd(_mm_loadu_pd(mag + q), r), spring));
+        _mm_storeu_pd(ux + q, _mm_div_pd(x, r));
+        _mm_storeu_pd(uy + q, _mm_div_pd(y, r));
+        _mm_storeu_pd(uz + q, _mm_div_pd(z, r));
+        const int on = _mm_movemask_pd(_mm_cmpgt_pd(r, shortest));
+        acts[q] = static_cast<char>(on & 1);
+        acts[q + 1] = static_cast<char>((on >> 1) & 1);
+    }
+#endif
+    bond_scalar(q, n, ux, uy, uz, mag, acts);
+}
+
+void angle(std::size_t n, double* ux, double* uy, double* uz, double* mag, char* acts) {
+#ifdef ZELT_VSEPR_AVX
+    if (has_avx()) return angle_avx(n, ux, uy, uz, mag, acts);
+#endif
+    std::size_t q = 0;
+#if defined(__SSE2__)
+    const __m128d zero = _mm_setzero_pd(), weight = _mm_set1_pd(0.2), shortest = _mm_set1_pd(0.001);
+    for (; q + 2 <= n; q += 2) {
+        const __m128d x = _mm_loadu_pd(ux + q), y = _mm_loadu_pd(uy + q), z = _mm_loadu_pd(uz + q);
+        const __m128d r = length2(x, y, z);
+        const __m128d target = _mm_sqrt_pd(_mm_max_pd(_mm_loadu_pd(mag + q), zero));
+        _mm_storeu_pd(mag + q, _mm_mul_pd(_mm_sub_pd(target, r), weight));
+        _mm_storeu_pd(ux + q, _mm_div_pd(x, r));
+        _mm_storeu_pd(uy + q, _mm_div_pd(y, r));
+        _mm_storeu_pd(uz + q, _mm_div_pd(z, r));
+        const int off = _mm_movemask_pd(_mm_cmple_pd(r, shortest));
+        acts[q] = static_cast<char>(!(off & 1));
+        acts[q + 1] = static_cast<char>(!((off >> 1) & 1));
+    }
+#endif
+    angle_scalar(q, n, ux, uy, uz, mag, acts);
+}
+
+void length(std::size_t n, const double* ux, const double* uy, const double* uz, double* out) {
+#ifdef ZELT_VSEPR_AVX
+    if (has_avx()) return length_avx(n, ux, uy, uz, out);
+#endif
+    std::size_t q = 0;
+#if defined(__SSE2__)
+    for (; q + 2 <= n; q += 2)
+        _mm_storeu_pd(out + q, length2(_mm_loadu_pd(ux + q), _mm_loadu_pd(uy + q), _mm_loadu_pd(uz + q)));
+#endif
+    length_scalar(q, n, ux, uy, uz, out);
+}
+
+}  // namespace kernel
 
 }  // namespace
 
@@ -214,6 +450,23 @@ Model Model::build(std::span<const Atom> atoms, std::span<const Bond> bonds) {
         if (bonds[b].i >= n || bonds[b].j >= n) continue;
         m.bond_in_range[b] = 1;
         m.ideal_length[b] = ideal_bond_length_z(z[bonds[b].i], z[bonds[b].j], bonds[b].order);
+        m.bond_terms.push_back({bonds[b].i, bonds[b].j, m.ideal_length[b]});
+        const bool double_or_aromatic = static_cast<float>(bonds[b].order) >= 1.5f;
+        if (double_or_aromatic && m.geometry[bonds[b].i] == Geometry::TrigonalPlanar &&
+            m.geometry[bonds[b].j] == Geometry::TrigonalPlanar)
+            m.torsion_bonds.push_back(b);
+    }
+    for (std::size_t c = 0; c < n; ++c) {
+        const auto nb = m.neighbours.of(c);
+        if (nb.size() >= 2) {
+            const std::size_t first = m.arm_atom.size();
+            m.angle_centres.push_back({c, first, nb.size(), m.cos_ideal[c]});
+            for (const auto& e : nb) m.arm_atom.push_back(e.atom);
+            for (std::size_t x = 0; x < nb.size(); ++x)
+                for (std::size_t y = x + 1; y < nb.size(); ++y) m.angle_pairs.emplace_back(first + x, first + y);
+        }
+        if (m.geometry[c] == Geometry::TrigonalPlanar && nb.size() == 3)
+            m.planar_centres.push_back({c, nb[0].atom, nb[1].atom, nb[2].atom});
     }
     return m;
 }
@@ -227,47 +480,100 @@ bool Model::excluded(std::size_t i, std::size_t j) const {
     return false;
 }
 
-void apply_bond_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f) {
-    for (std::size_t b = 0; b < m.bonds.size(); ++b) {
-        if (!m.bond_in_range[b]) continue;
-        const std::size_t i = m.bonds[b].i, j = m.bonds[b].j;
-        const Vec3 d = sub(p[i], p[j]);
-        const double r = norm(d);
-        if (r > 0.001) push_pair(f[i], f[j], d, r, (m.ideal_length[b] - r) * 1.2);
+// Bonds and angle pairs both run in three passes: the difference vectors
+// are gathered, their lengths, unit vectors and force magnitudes worked out
+// side by side, and the forces then added in the term's order.
+namespace {
+
+inline void size_pair_buffers(Workspace& w, std::size_t n) {
+    if (w.ux.size() < n) {
+        w.ux.resize(n);
+        w.uy.resize(n);
+        w.uz.resize(n);
+        w.mag.resize(n);
+        w.acts.resize(n);
     }
+}
+
+inline void add_pair_forces(std::span<Vec3> f, std::size_t a, std::size_t b, const Workspace& w, std::size_t q) {
+    const double k = w.mag[q];
+    const double x = w.ux[q] * k, y = w.uy[q] * k, z = w.uz[q] * k;
+    f[a][0] += x;
+    f[b][0] -= x;
+    f[a][1] += y;
+    f[b][1] -= y;
+    f[a][2] += z;
+    f[b][2] -= z;
+}
+
+}  // namespace
+
+void apply_bond_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f, Workspace& w) {
+    const std::size_t n = m.bond_terms.size();
+    size_pair_buffers(w, n);
+    double *ux = w.ux.data(), *uy = w.uy.data(), *uz = w.uz.data(), *mag = w.mag.data();
+    for (std::size_t q = 0; q < n; ++q) {
+        const auto& t = m.bond_terms[q];
+        ux[q] = p[t.i][0] - p[t.j][0];
+        uy[q] = p[t.i][1] - p[t.j][1];
+        uz[q] = p[t.i][2] - p[t.j][2];
+        mag[q] = t.length;
+    }
+    kernel::bond(n, ux, uy, uz, mag, w.acts.data());
+    for (std::size_t q = 0; q < n; ++q)
+        if (w.acts[q]) add_pair_forces(f, m.bond_terms[q].i, m.bond_terms[q].j, w, q);
+}
+
+void apply_bond_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f) {
+    Workspace w;
+    apply_bond_constraints(m, p, f, w);
+}
+
+void apply_angle_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f, Workspace& w) {
+    // Arm lengths |P[a] - P[c]|, once per centre and neighbour.
+    const std::size_t arms = m.arm_atom.size();
+    const std::size_t n = m.angle_pairs.size();
+    size_pair_buffers(w, std::max(arms, n));
+    if (w.arm_length.size() < arms) w.arm_length.resize(arms);
+    double *ux = w.ux.data(), *uy = w.uy.data(), *uz = w.uz.data(), *mag = w.mag.data();
+    for (const auto& c : m.angle_centres)
+        for (std::size_t x = c.first; x < c.first + c.count; ++x) {
+            const Vec3 d = sub(p[m.arm_atom[x]], p[c.atom]);
+            ux[x] = d[0];
+            uy[x] = d[1];
+            uz[x] = d[2];
+        }
+    kernel::length(arms, ux, uy, uz, w.arm_length.data());
+
+    // Per pair: d = P[a] - P[b], and t2 = la² + lb² - 2 la lb cos0.
+    std::size_t q = 0;
+    for (const auto& c : m.angle_centres) {
+        const double cos0 = c.cos0;
+        const double* arm = w.arm_length.data() + c.first;
+        const std::size_t* atom = m.arm_atom.data() + c.first;
+        for (std::size_t x = 0; x < c.count; ++x)
+            for (std::size_t y = x + 1; y < c.count; ++y, ++q) {
+                const Vec3& pa = p[atom[x]];
+                const Vec3& pb = p[atom[y]];
+                ux[q] = pa[0] - pb[0];
+                uy[q] = pa[1] - pb[1];
+                uz[q] = pa[2] - pb[2];
+                const double la = arm[x], lb = arm[y];
+                mag[q] = la * la + lb * lb - 2.0 * la * lb * cos0;
+            }
+    }
+    kernel::angle(n, ux, uy, uz, mag, w.acts.data());
+    for (std::size_t k = 0; k < n; ++k)
+        if (w.acts[k]) add_pair_forces(f, m.arm_atom[m.angle_pairs[k].first], m.arm_atom[m.angle_pairs[k].second], w, k);
 }
 
 void apply_angle_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f) {
-    constexpr std::size_t kept = 8;  // arm lengths kept for centres with up to this many neighbours
-    double arm[kept];
-    for (std::size_t c = 0; c < m.atom_count(); ++c) {
-        const auto nb = m.neighbours.of(c);
-        if (nb.size() < 2) continue;
-        const double cos0 = m.cos_ideal[c];
-        const bool cached = nb.size() <= kept;
-        if (cached)
-            for (std::size_t x = 0; x < nb.size(); ++x) arm[x] = norm(sub(p[nb[x].atom], p[c]));
-        for (std::size_t x = 0; x < nb.size(); ++x)
-            for (std::size_t y = x + 1; y < nb.size(); ++y) {
-                const std::size_t a = nb[x].atom, b = nb[y].atom;
-                const Vec3 d = sub(p[a], p[b]);
-                const double r = norm(d);
-                if (r <= 0.001) continue;
-                const double la = cached ? arm[x] : norm(sub(p[a], p[c]));
-                const double lb = cached ? arm[y] : norm(sub(p[b], p[c]));
-                const double t2 = la * la + lb * lb - 2.0 * la * lb * cos0;
-                const double target = std::sqrt(t2 > 0.0 ? t2 : 0.0);  // NaN gives 0, as fmax would
-                push_pair(f[a], f[b], d, r, (target - r) * 0.2);
-            }
-    }
+    Workspace w;
+    apply_angle_constraints(m, p, f, w);
 }
 
 void apply_planarity_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f) {
-    for (std::size_t c = 0; c < m.atom_count(); ++c) {
-        if (m.geometry[c] != Geometry::TrigonalPlanar) continue;
-        const auto nb = m.neighbours.of(c);
-        if (nb.size() != 3) continue;
-        const std::size_t a = nb[0].atom, b = nb[1].atom, e = nb[2].atom;
+    for (const auto& [c, a, b, e] : m.planar_centres) {
         const Vec3 n = unit(cross(sub(p[b], p[a]), sub(p[e], p[a])));
         const double dist = dot(sub(p[c], p[a]), n);
         const double centre = -0.5 * dist;
@@ -283,12 +589,9 @@ void apply_torsion_constraints(const Model& m, std::span<const Vec3> p, std::spa
     constexpr std::size_t kept = 8;  // far-side normals kept for bonds with up to this many
     Vec3 far_normal[kept];
     bool far_ok[kept];
-    for (std::size_t bi = 0; bi < m.bonds.size(); ++bi) {
-        if (!m.bond_in_range[bi]) continue;
+    for (const std::size_t bi : m.torsion_bonds) {
         const Bond& bond = m.bonds[bi];
-        if (!(static_cast<float>(bond.order) >= 1.5f)) continue;
         const std::size_t j = bond.i, k = bond.j;
-        if (m.geometry[j] != Geometry::TrigonalPlanar || m.geometry[k] != Geometry::TrigonalPlanar) continue;
         const auto near = m.neighbours.of(j);
         const auto far = m.neighbours.of(k);
         const Vec3 b2 = sub(p[k], p[j]);
@@ -348,12 +651,50 @@ void find_repulsion_pairs(const Model& m, std::span<const Vec3> p, PairSearch se
 void apply_repulsion_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f,
                                  RepulsionScratch& scratch, PairSearch search) {
     find_repulsion_pairs(m, p, search, scratch, scratch.pairs);
-    for (const auto& [i, j] : scratch.pairs) {
-        const Vec3 d = sub(p[i], p[j]);
-        const double r = std::sqrt(dot(d, d));
-        const double gap = 1.2 - r;
-        push_pair(f[i], f[j], d, r, gap * gap * 0.8);
+    for (const auto& [i, j] : scratch.pairs) repel(p, f, i, j);
+}
+
+void apply_repulsion_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f, Workspace& w,
+                                 PairSearch search) {
+    if (search == PairSearch::Automatic) search = uses_grid(p.size()) ? PairSearch::Grid : PairSearch::AllPairs;
+    refresh_close_list(m, p, w);
+    CloseList& c = w.close;
+    if (search == PairSearch::AllPairs) {
+        for (const auto& [i, j] : c.candidates)
+            if (in_repulsion_range(p, i, j)) repel(p, f, i, j);
+        return;
     }
+    // Grid order: the pairs in range whose cells touch (the grid finds no
+    // others), sorted by the first atom's cell, the second atom's cell, then
+    // the atoms, which is the order in which the grid visits them.
+    c.found.clear();
+    for (const auto& [i, j] : c.candidates)
+        if (in_repulsion_range(p, i, j)) c.found.emplace_back(i, j);
+    if (c.found.empty()) return;
+    const GridFrame g(p, cell_edge);
+    c.cell.resize(3 * p.size());
+    for (std::size_t k = 0; k < p.size(); ++k)
+        for (int a = 0; a < 3; ++a) c.cell[3 * k + a] = g.coord(p[k], a);
+    const std::uint64_t* cell = c.cell.data();
+    const auto touching = [&](const AtomPair& e) {
+        for (int a = 0; a < 3; ++a) {
+            const std::uint64_t x = cell[3 * e.first + a], y = cell[3 * e.second + a];
+            if ((x > y ? x - y : y - x) > 1) return false;
+        }
+        return true;
+    };
+    c.found.erase(std::remove_if(c.found.begin(), c.found.end(), [&](const AtomPair& e) { return !touching(e); }),
+                  c.found.end());
+    std::sort(c.found.begin(), c.found.end(), [&](const AtomPair& x, const AtomPair& y) {
+        for (const std::size_t off : {std::size_t{0}, std::size_t{1}, std::size_t{2}})
+            if (cell[3 * x.first + off] != cell[3 * y.first + off])
+                return cell[3 * x.first + off] < cell[3 * y.first + off];
+        for (const std::size_t off : {std::size_t{0}, std::size_t{1}, std::size_t{2}})
+            if (cell[3 * x.second + off] != cell[3 * y.second + off])
+                return cell[3 * x.second + off] < cell[3 * y.second + off];
+        return x < y;
+    });
+    for (const auto& [i, j] : c.found) repel(p, f, i, j);
 }
 
 }  // namespace zelt::vsepr
