@@ -20,7 +20,7 @@ void VseprOptimizer::optimize(std::vector<Atom>& atoms, const std::vector<Bond>&
         vsepr::apply_bond_constraints(model, p, f, work);
         vsepr::apply_angle_constraints(model, p, f, work);
         vsepr::apply_planarity_constraints(model, p, f);
-        vsepr::apply_torsion_constraints(model, p, f);
+        vsepr::apply_torsion_constraints(model, p, f, work);
         vsepr::apply_repulsion_constraints(model, p, f, work);
         const double scale = step * decay;
         for (std::size_t k = 0; k < p.size(); ++k)

@@ -299,6 +299,25 @@ inline void angle_scalar(std::size_t q, std::size_t n, double* ux, double* uy, d
     }
 }
 
+// Torsion slot: usable = !(v · v < 1e-6); v becomes unit(v), that is v / |v|,
+// or (1, 0, 0) where |v| is 0.
+inline void unit_scalar(std::size_t q, std::size_t n, double* ux, double* uy, double* uz, char* usable) {
+    for (; q < n; ++q) {
+        const double s = ux[q] * ux[q] + uy[q] * uy[q] + uz[q] * uz[q];
+        usable[q] = !(s < 1e-6);
+        const double r = std::sqrt(s);
+        if (r == 0.0) {
+            ux[q] = 1.0;
+            uy[q] = 0.0;
+            uz[q] = 0.0;
+        } else {
+            ux[q] /= r;
+            uy[q] /= r;
+            uz[q] /= r;
+        }
+    }
+}
+
 inline void length_scalar(std::size_t q, std::size_t n, const double* ux, const double* uy, const double* uz,
                           double* out) {
     for (; q < n; ++q) out[q] = std::sqrt(ux[q] * ux[q] + uy[q] * uy[q] + uz[q] * uz[q]);
@@ -355,6 +374,23 @@ __attribute__((target("avx"))) void length_avx(std::size_t n, const double* ux, 
                                       _mm256_add_pd(_mm256_mul_pd(x, x), _mm256_mul_pd(y, y)), _mm256_mul_pd(z, z))));
     }
     length_scalar(q, n, ux, uy, uz, out);
+}
+
+__attribute__((target("avx"))) void unit_avx(std::size_t n, double* ux, double* uy, double* uz, char* usable) {
+    const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0), least = _mm256_set1_pd(1e-6);
+    std::size_t q = 0;
+    for (; q + 4 <= n; q += 4) {
+        const __m256d x = _mm256_loadu_pd(ux + q), y = _mm256_loadu_pd(uy + q), z = _mm256_loadu_pd(uz + q);
+        const __m256d s = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(x, x), _mm256_mul_pd(y, y)), _mm256_mul_pd(z, z));
+        const int on = _mm256_movemask_pd(_mm256_cmp_pd(s, least, _CMP_NLT_UQ));
+        for (int e = 0; e < 4; ++e) usable[q + e] = static_cast<char>((on >> e) & 1);
+        const __m256d r = _mm256_sqrt_pd(s);
+        const __m256d zero_length = _mm256_cmp_pd(r, zero, _CMP_EQ_OQ);
+        _mm256_storeu_pd(ux + q, _mm256_blendv_pd(_mm256_div_pd(x, r), one, zero_length));
+        _mm256_storeu_pd(uy + q, _mm256_blendv_pd(_mm256_div_pd(y, r), zero, zero_length));
+        _mm256_storeu_pd(uz + q, _mm256_blendv_pd(_mm256_div_pd(z, r), zero, zero_length));
+    }
+    unit_scalar(q, n, ux, uy, uz, usable);
 }
 
 bool has_avx() {
@@ -414,6 +450,13 @@ void angle(std::size_t n, double* ux, double* uy, double* uz, double* mag, char*
     angle_scalar(q, n, ux, uy, uz, mag, acts);
 }
 
+void unit(std::size_t n, double* ux, double* uy, double* uz, char* usable) {
+#ifdef ZELT_VSEPR_AVX
+    if (has_avx()) return unit_avx(n, ux, uy, uz, usable);
+#endif
+    unit_scalar(0, n, ux, uy, uz, usable);
+}
+
 void length(std::size_t n, const double* ux, const double* uy, const double* uz, double* out) {
 #ifdef ZELT_VSEPR_AVX
     if (has_avx()) return length_avx(n, ux, uy, uz, out);
@@ -453,8 +496,22 @@ Model Model::build(std::span<const Atom> atoms, std::span<const Bond> bonds) {
         m.bond_terms.push_back({bonds[b].i, bonds[b].j, m.ideal_length[b]});
         const bool double_or_aromatic = static_cast<float>(bonds[b].order) >= 1.5f;
         if (double_or_aromatic && m.geometry[bonds[b].i] == Geometry::TrigonalPlanar &&
-            m.geometry[bonds[b].j] == Geometry::TrigonalPlanar)
-            m.torsion_bonds.push_back(b);
+            m.geometry[bonds[b].j] == Geometry::TrigonalPlanar) {
+            const std::size_t j = bonds[b].i, k = bonds[b].j;
+            Model::TorsionTerm t{j, k, m.torsion_atom.size(), 0, 0};
+            m.torsion_atom.push_back(k);  // the unit vector's slot
+            for (const auto& e : m.neighbours.of(j))
+                if (e.atom != k) {
+                    m.torsion_atom.push_back(e.atom);
+                    ++t.near;
+                }
+            for (const auto& e : m.neighbours.of(k))
+                if (e.atom != j) {
+                    m.torsion_atom.push_back(e.atom);
+                    ++t.far;
+                }
+            m.torsion_terms.push_back(t);
+        }
     }
     for (std::size_t c = 0; c < n; ++c) {
         const auto nb = m.neighbours.of(c);
@@ -463,7 +520,7 @@ Model Model::build(std::span<const Atom> atoms, std::span<const Bond> bonds) {
             m.angle_centres.push_back({c, first, nb.size(), m.cos_ideal[c]});
             for (const auto& e : nb) m.arm_atom.push_back(e.atom);
             for (std::size_t x = 0; x < nb.size(); ++x)
-                for (std::size_t y = x + 1; y < nb.size(); ++y) m.angle_pairs.emplace_back(first + x, first + y);
+                for (std::size_t y = x + 1; y < nb.size(); ++y) m.angle_pairs.emplace_back(nb[x].atom, nb[y].atom);
         }
         if (m.geometry[c] == Geometry::TrigonalPlanar && nb.size() == 3)
             m.planar_centres.push_back({c, nb[0].atom, nb[1].atom, nb[2].atom});
@@ -564,7 +621,7 @@ void apply_angle_constraints(const Model& m, std::span<const Vec3> p, std::span<
     }
     kernel::angle(n, ux, uy, uz, mag, w.acts.data());
     for (std::size_t k = 0; k < n; ++k)
-        if (w.acts[k]) add_pair_forces(f, m.arm_atom[m.angle_pairs[k].first], m.arm_atom[m.angle_pairs[k].second], w, k);
+        if (w.acts[k]) add_pair_forces(f, m.angle_pairs[k].first, m.angle_pairs[k].second, w, k);
 }
 
 void apply_angle_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f) {
@@ -585,53 +642,66 @@ void apply_planarity_constraints(const Model& m, std::span<const Vec3> p, std::s
     }
 }
 
-void apply_torsion_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f) {
-    constexpr std::size_t kept = 8;  // far-side normals kept for bonds with up to this many
-    Vec3 far_normal[kept];
-    bool far_ok[kept];
-    for (const std::size_t bi : m.torsion_bonds) {
-        const Bond& bond = m.bonds[bi];
-        const std::size_t j = bond.i, k = bond.j;
-        const auto near = m.neighbours.of(j);
-        const auto far = m.neighbours.of(k);
-        const Vec3 b2 = sub(p[k], p[j]);
-        const Vec3 u = unit(b2);
-        // nB depends on d alone: work it out once per d.
-        const auto normal_b = [&](std::size_t d, Vec3& out) {
-            const Vec3 nB = cross(b2, sub(p[d], p[k]));
-            if (dot(nB, nB) < 1e-6) return false;
-            out = unit(nB);
-            return true;
-        };
-        const bool cached = far.size() <= kept;
-        if (cached)
-            for (std::size_t y = 0; y < far.size(); ++y)
-                far_ok[y] = far[y].atom != j && normal_b(far[y].atom, far_normal[y]);
-        for (const auto& na : near) {
-            if (na.atom == k) continue;
-            const std::size_t a = na.atom;
-            Vec3 nA = cross(sub(p[j], p[a]), b2);
-            if (dot(nA, nA) < 1e-6) continue;  // skips every d for this a
-            nA = unit(nA);
-            for (std::size_t y = 0; y < far.size(); ++y) {
-                const std::size_t d = far[y].atom;
-                if (d == j) continue;
-                Vec3 nB;
-                if (cached) {
-                    if (!far_ok[y]) continue;
-                    nB = far_normal[y];
-                } else if (!normal_b(d, nB)) {
-                    continue;
-                }
+void apply_torsion_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f, Workspace& w) {
+    // Per slot the vector to normalise: b2 = P[k] - P[j] for the bond, nA =
+    // (P[j] - P[a]) × b2 for a neighbour a of j, nB = b2 × (P[d] - P[k]) for
+    // a neighbour d of k.
+    const std::size_t slots = m.torsion_atom.size();
+    if (w.tx.size() < slots) {
+        w.tx.resize(slots);
+        w.ty.resize(slots);
+        w.tz.resize(slots);
+        w.usable.resize(slots);
+    }
+    double *tx = w.tx.data(), *ty = w.ty.data(), *tz = w.tz.data();
+    for (const auto& t : m.torsion_terms) {
+        const Vec3 b2 = sub(p[t.k], p[t.j]);
+        std::size_t s = t.first;
+        tx[s] = b2[0];
+        ty[s] = b2[1];
+        tz[s] = b2[2];
+        for (++s; s <= t.first + t.near; ++s) {
+            const Vec3 v = cross(sub(p[t.j], p[m.torsion_atom[s]]), b2);
+            tx[s] = v[0];
+            ty[s] = v[1];
+            tz[s] = v[2];
+        }
+        for (; s <= t.first + t.near + t.far; ++s) {
+            const Vec3 v = cross(b2, sub(p[m.torsion_atom[s]], p[t.k]));
+            tx[s] = v[0];
+            ty[s] = v[1];
+            tz[s] = v[2];
+        }
+    }
+    kernel::unit(slots, tx, ty, tz, w.usable.data());
+
+    // For each a (in order) and each d (in order) with usable normals:
+    // s = (nA × nB) · u, the sine of the dihedral a-j-k-d, and m = 0.05 s.
+    for (const auto& t : m.torsion_terms) {
+        const Vec3 u{tx[t.first], ty[t.first], tz[t.first]};
+        const std::size_t near0 = t.first + 1, far0 = near0 + t.near;
+        for (std::size_t x = near0; x < far0; ++x) {
+            if (!w.usable[x]) continue;
+            const std::size_t a = m.torsion_atom[x];
+            const Vec3 nA{tx[x], ty[x], tz[x]};
+            for (std::size_t y = far0; y < far0 + t.far; ++y) {
+                if (!w.usable[y]) continue;
+                const std::size_t d = m.torsion_atom[y];
+                const Vec3 nB{tx[y], ty[y], tz[y]};
                 const double sine = dot(cross(nA, nB), u);
                 const double mag = 0.05 * sine;
                 add_scaled(f[a], nA, -mag);
-                add_scaled(f[j], nA, mag);
+                add_scaled(f[t.j], nA, mag);
                 add_scaled(f[d], nB, mag);
-                add_scaled(f[k], nB, -mag);
+                add_scaled(f[t.k], nB, -mag);
             }
         }
     }
+}
+
+void apply_torsion_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f) {
+    Workspace w;
+    apply_torsion_constraints(m, p, f, w);
 }
 
 std::size_t dense_grid_limit(std::size_t atom_count) {

@@ -35,7 +35,7 @@ struct Model {
     // Angle term: every atom with two or more neighbours is a centre, in atom
     // order; its arms (neighbours) are arm_atom[first .. first + count).
     // Every pair of arms x < y of a centre, centre by centre, is one angle
-    // pair: the indices of its two arms in arm_atom.
+    // pair: its two atoms.
     struct AngleCentre {
         std::size_t atom, first, count;
         double cos0;
@@ -47,9 +47,18 @@ struct Model {
     // Planarity term: trigonal centres with exactly three neighbours (centre, a, b, e).
     std::vector<std::array<std::size_t, 4>> planar_centres;
 
-    // Torsion term: positions in the bond list of the bonds of order 1.5 or
-    // more between two trigonal centres.
-    std::vector<std::size_t> torsion_bonds;
+    // Torsion term: the bonds j-k of order 1.5 or more between two trigonal
+    // centres, in bond-list order. Each has one slot for the bond's unit
+    // vector, then one per neighbour a of j other than k (the normals of
+    // a-j-k), then one per neighbour d of k other than j (the normals of
+    // j-k-d), in neighbour-list order; torsion_atom names a or d per slot.
+    struct TorsionTerm {
+        std::size_t j, k;
+        std::size_t first;         // slot of the bond's unit vector
+        std::size_t near, far;     // counts of a and d slots that follow it
+    };
+    std::vector<TorsionTerm> torsion_terms;
+    std::vector<std::size_t> torsion_atom;
 
     static Model build(std::span<const Atom> atoms, std::span<const Bond> bonds);
     std::size_t atom_count() const { return geometry.size(); }
@@ -68,6 +77,7 @@ void apply_angle_constraints(const Model& m, std::span<const Vec3> p, std::span<
 void apply_angle_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f, Workspace& w);
 void apply_planarity_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f);
 void apply_torsion_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f);
+void apply_torsion_constraints(const Model& m, std::span<const Vec3> p, std::span<Vec3> f, Workspace& w);
 
 // Repulsion between atoms closer than 1.2 Å (and farther than 0.01 Å) that
 // are neither neighbours nor second neighbours.
@@ -111,6 +121,8 @@ struct Workspace {
     std::vector<double> ux, uy, uz;  // per bond or angle pair: difference vector, then unit vector
     std::vector<double> mag;         // per bond or angle pair: force magnitude along the unit vector
     std::vector<char> acts;          // per bond or angle pair: whether the term acts
+    std::vector<double> tx, ty, tz;  // per torsion slot: the vector, then its unit vector
+    std::vector<char> usable;        // per torsion slot: the normal is long enough to use
 };
 
 // Fills `out` with every pair i < j at 0.01 Å < distance < 1.2 Å that is not
