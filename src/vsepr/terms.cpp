@@ -268,7 +268,7 @@ inline bool in_repulsion_range(std::span<const Vec3> p, std::size_t i, std::size
 // slot: the difference vector (x, y, z) is turned in place into its unit
 // vector d / |d|, `mag` into the force magnitude, `acts` says whether the
 // term acts. Exactly the scalar formulas in double precision (no fused
-// operations), four or two slots at a time where the processor allows.
+// operations), four slots at a time where the processor has AVX.
 namespace kernel {
 
 // Bond: mag holds the ideal length L on entry; k = (L - r) * 1.2, acting where r > 0.001.
@@ -399,55 +399,18 @@ bool has_avx() {
 }
 #endif
 
-#if defined(__SSE2__)
-inline __m128d length2(__m128d x, __m128d y, __m128d z) {
-    return _mm_sqrt_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(x, x), _mm_mul_pd(y, y)), _mm_mul_pd(z, z)));
-}
-#endif
-
 void bond(std::size_t n, double* ux, double* uy, double* uz, double* mag, char* acts) {
 #ifdef ZELT_VSEPR_AVX
     if (has_avx()) return bond_avx(n, ux, uy, uz, mag, acts);
 #endif
-    std::size_t q = 0;
-#if defined(__SSE2__)
-    const __m128d spring = _mm_set1_pd(1.2), shortest = _mm_set1_pd(0.001);
-    for (; q + 2 <= n; q += 2) {
-        const __m128d x = _mm_loadu_pd(ux + q), y = _mm_loadu_pd(uy + q), z = _mm_loadu_pd(uz + q);
-        const __m128d r = length2(x, y, z);
-        _mm_storeu_pd(mag + q, _mm_mul_pd(_mm_sub_pd(_mm_loadu_pd(mag + q), r), spring));
-        _mm_storeu_pd(ux + q, _mm_div_pd(x, r));
-        _mm_storeu_pd(uy + q, _mm_div_pd(y, r));
-        _mm_storeu_pd(uz + q, _mm_div_pd(z, r));
-        const int on = _mm_movemask_pd(_mm_cmpgt_pd(r, shortest));
-        acts[q] = static_cast<char>(on & 1);
-        acts[q + 1] = static_cast<char>((on >> 1) & 1);
-    }
-#endif
-    bond_scalar(q, n, ux, uy, uz, mag, acts);
+    bond_scalar(0, n, ux, uy, uz, mag, acts);
 }
 
 void angle(std::size_t n, double* ux, double* uy, double* uz, double* mag, char* acts) {
 #ifdef ZELT_VSEPR_AVX
     if (has_avx()) return angle_avx(n, ux, uy, uz, mag, acts);
 #endif
-    std::size_t q = 0;
-#if defined(__SSE2__)
-    const __m128d zero = _mm_setzero_pd(), weight = _mm_set1_pd(0.2), shortest = _mm_set1_pd(0.001);
-    for (; q + 2 <= n; q += 2) {
-        const __m128d x = _mm_loadu_pd(ux + q), y = _mm_loadu_pd(uy + q), z = _mm_loadu_pd(uz + q);
-        const __m128d r = length2(x, y, z);
-        const __m128d target = _mm_sqrt_pd(_mm_max_pd(_mm_loadu_pd(mag + q), zero));
-        _mm_storeu_pd(mag + q, _mm_mul_pd(_mm_sub_pd(target, r), weight));
-        _mm_storeu_pd(ux + q, _mm_div_pd(x, r));
-        _mm_storeu_pd(uy + q, _mm_div_pd(y, r));
-        _mm_storeu_pd(uz + q, _mm_div_pd(z, r));
-        const int off = _mm_movemask_pd(_mm_cmple_pd(r, shortest));
-        acts[q] = static_cast<char>(!(off & 1));
-        acts[q + 1] = static_cast<char>(!((off >> 1) & 1));
-    }
-#endif
-    angle_scalar(q, n, ux, uy, uz, mag, acts);
+    angle_scalar(0, n, ux, uy, uz, mag, acts);
 }
 
 void unit(std::size_t n, double* ux, double* uy, double* uz, char* usable) {
@@ -461,12 +424,7 @@ void length(std::size_t n, const double* ux, const double* uy, const double* uz,
 #ifdef ZELT_VSEPR_AVX
     if (has_avx()) return length_avx(n, ux, uy, uz, out);
 #endif
-    std::size_t q = 0;
-#if defined(__SSE2__)
-    for (; q + 2 <= n; q += 2)
-        _mm_storeu_pd(out + q, length2(_mm_loadu_pd(ux + q), _mm_loadu_pd(uy + q), _mm_loadu_pd(uz + q)));
-#endif
-    length_scalar(q, n, ux, uy, uz, out);
+    length_scalar(0, n, ux, uy, uz, out);
 }
 
 }  // namespace kernel
