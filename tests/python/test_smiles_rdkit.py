@@ -218,10 +218,13 @@ def test_geometry_faults_are_seen():
     assert geometry_faults(elements, bonds, good) == []
     stretched = [(0.0, 0.0, 0.0), (1.70, 0.0, 0.0), (-0.5, 0.9, 0.0), (2.2, -0.9, 0.0)]
     assert geometry_faults(elements, bonds, stretched) == ["bond C0-C1 1.700 (ideal 1.520)"]
-    # H2 and H3 are neither bonded nor share a neighbour.
-    crowded = [(0.0, 0.0, 0.0), (1.52, 0.0, 0.0), (0.9, 0.5, 0.0), (0.9, -0.3, 0.0)]
-    faults = geometry_faults(elements, [(0, 1, 1.0), (0, 2, 1.07), (1, 3, 1.0)], crowded)
-    assert any(f.startswith("contact 2-3") for f in faults)
+    # H2 and H3 (on different carbons) are neither bonded nor share a
+    # neighbour; at 0.6 Å they are too close, while the bonds are fine.
+    crowded = [(0.0, 0.0, 0.0), (1.52, 0.0, 0.0), (0.5, 0.95, 0.0), (1.02, 0.95, 0.3)]
+    assert geometry_faults(elements, bonds, crowded) == ["contact 2-3 0.600"]
+    # Atoms sharing a neighbour may come that close: H-C-H at 0.9 Å is no fault.
+    methylene = [(0.0, 0.0, 0.0), (0.45, 0.97, 0.0), (-0.45, 0.97, 0.0)]
+    assert geometry_faults(["C", "H", "H"], [(0, 1, 1.0), (0, 2, 1.0)], methylene) == []
 
 
 GEOMETRY_CASES = [
