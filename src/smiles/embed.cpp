@@ -25,12 +25,13 @@ namespace {
 //
 // The centres at risk are tetrahedral atoms inside the skeleton (two or more
 // heavy neighbours): their four bonds start out in one plane. Over a corpus
-// of small molecules a plain start folds about one time in eight, but nearly
-// always once there are several such centres (saturated rings, long chains,
-// sugars), where the skeleton-first start folds about one time in thirty.
-// Molecules with `skeleton_first_centres` or more of them are therefore
-// embedded skeleton first from the first attempt on; the others, where the
-// plain start almost never folds and costs less, start plain.
+// of small molecules a plain start folds about one time in eight, a
+// skeleton-first start about one time in thirty; with several such centres
+// (saturated rings, cages, sugars, long chains) the plain start folds in a
+// fifth to nearly all of the runs. Molecules with `skeleton_first_centres`
+// or more of them are therefore embedded skeleton first from the first
+// attempt on; the others, where the plain start almost never folds and costs
+// less, start plain.
 //
 // Attempts: up to 10, fewer for large molecules (about 5000 atom-attempts,
 // never fewer than 2).
