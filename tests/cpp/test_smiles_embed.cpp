@@ -40,26 +40,15 @@ std::vector<Entry> corpus() {
 // neither bonded nor share a neighbour closer than 1.0 Å, and every bond
 // angle within 40° of the force field's natural angle (angles closing a
 // three-membered ring aside). Returns what is wrong, empty when nothing is.
-//
-// Known exception: the force field types a sulphur with two bonds as an sp2
-// centre, whose rest lengths are far shorter than VSEPR's (S-H about 1.20
-// against 1.36 Å, ring C-S about 1.49 against 1.67 Å). Bonds to sulphur
-// are therefore held to the force field's own rest length instead.
 std::string geometry_faults(const MoleculeTemplate& m) {
     std::string faults;
     const std::size_t n = m.atoms.size();
-    std::vector<double> rest(m.bonds.size(), std::nan(""));
     std::vector<std::vector<std::size_t>> nb(n);
     for (const auto& b : m.bonds) {
         nb[b.i].push_back(b.j);
         nb[b.j].push_back(b.i);
     }
     if (auto engine = as_uff_system(m); engine.ok()) {
-        std::size_t b = 0;
-        for (const auto& term : engine->topology().bonds) {
-            while (b < m.bonds.size() && !(m.bonds[b].i == term.i && m.bonds[b].j == term.j)) ++b;
-            if (b < m.bonds.size()) rest[b] = term.c.r0;
-        }
         for (const auto& t : engine->topology().angles) {
             bool ring3 = false;
             for (const auto k : nb[t.a]) ring3 = ring3 || k == t.b;
@@ -79,7 +68,6 @@ std::string geometry_faults(const MoleculeTemplate& m) {
         const double d = distance(a.position, c.position);
         const double ideal = vsepr::ideal_bond_length(a.element, c.element, b.order);
         bool ok = std::abs(d - ideal) <= 0.15;
-        if (!ok && (a.element == "S" || c.element == "S")) ok = std::abs(d - rest[k]) <= 0.05;
         if (!ok)
             faults += a.element + std::to_string(b.i) + "-" + c.element + std::to_string(b.j) + " " +
                       std::to_string(d) + " (ideal " + std::to_string(ideal) + "); ";

@@ -33,11 +33,6 @@ def read_corpus():
 
 CORPUS = read_corpus()
 
-# Divalent sulphur is typed as an sp2 centre by the force field, whose rest
-# lengths are much shorter than the ideal single-bond lengths.
-SULPHUR_FAULT = "divalent sulphur typed S_2 by the force field"
-GEOMETRY_XFAIL = {"hydrogen_sulfide", "thiophene"}
-
 MOL2_ORDERS = {"1": 1.0, "2": 2.0, "3": 3.0, "ar": 1.5, "am": 1.5}
 
 
@@ -227,11 +222,7 @@ def test_geometry_faults_are_seen():
     assert geometry_faults(["C", "H", "H"], [(0, 1, 1.0), (0, 2, 1.0)], methylene) == []
 
 
-GEOMETRY_CASES = [
-    pytest.param(name, smiles, id=name,
-                 marks=[pytest.mark.xfail(reason=SULPHUR_FAULT, strict=False)] if name in GEOMETRY_XFAIL else [])
-    for name, smiles in CORPUS
-]
+GEOMETRY_CASES = [pytest.param(name, smiles, id=name) for name, smiles in CORPUS]
 
 
 @pytest.mark.parametrize("name,smiles", GEOMETRY_CASES)
