@@ -6,17 +6,13 @@
 #include "core/msd.hpp"
 #include "core/pool.hpp"
 
+#include "trajectory_fixture.hpp"
+
 using namespace zelt;
 
 namespace {
 
-struct Traj {
-    std::vector<double> positions;
-    std::vector<double> cells;
-    std::size_t frames = 0, atoms = 0;
-
-    TrajectoryView view() const { return {positions, cells, frames, atoms}; }
-};
+using testing_support::Traj;
 
 // One atom per entry of `paths` (x, y, z per frame), the same cell in every frame.
 Traj make(const std::vector<std::vector<Vec3>>& paths, const Mat3& cell) {

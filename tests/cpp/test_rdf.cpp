@@ -7,18 +7,13 @@
 #include "core/pool.hpp"
 #include "core/rdf.hpp"
 
+#include "trajectory_fixture.hpp"
+
 using namespace zelt;
 
 namespace {
 
-// Owns the arrays behind a TrajectoryView.
-struct Traj {
-    std::vector<double> positions;
-    std::vector<double> cells;
-    std::size_t frames = 0, atoms = 0;
-
-    TrajectoryView view() const { return {positions, cells, frames, atoms}; }
-};
+using testing_support::Traj;
 
 std::vector<double> flat(const Mat3& h) {
     std::vector<double> out;
