@@ -2,6 +2,7 @@
 // attribute and the module functions, in that order.
 #include <pybind11/pybind11.h>
 
+#include <chrono>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -23,15 +24,28 @@ using namespace zelt;
 namespace {
 
 // Distinct threads that took part in one parallel loop of the process-wide
-// pool; every piece waits a little so that each thread gets a share.
+// pool. Each piece holds its thread until as many threads as the pool is
+// configured for have shown up (or three seconds have passed), so a slow
+// worker start cannot hide a thread and a smaller pool shows as a smaller count.
 std::size_t observed_pool_threads() {
     std::mutex m;
     std::set<std::thread::id> ids;
-    const std::size_t pieces = 8 * pool::global_thread_count();
+    const std::size_t expected = pool::global_thread_count();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    const std::size_t pieces = 4 * expected;
     pool::for_chunks(pieces, pieces, [&](std::size_t, std::size_t, std::size_t) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        std::lock_guard lock(m);
-        ids.insert(std::this_thread::get_id());
+        {
+            std::lock_guard lock(m);
+            ids.insert(std::this_thread::get_id());
+        }
+        for (;;) {
+            {
+                std::lock_guard lock(m);
+                if (ids.size() >= expected) return;
+            }
+            if (std::chrono::steady_clock::now() > deadline) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     });
     return ids.size();
 }
