@@ -75,6 +75,27 @@ inline std::optional<AngleTerm> angle_term(const AngleConstants& c, const Vec3& 
     return AngleTerm{0.5 * c.k * dtheta * dtheta, {fa, -(fa + fb), fb}};
 }
 
+// cos(nφ) and sin(nφ) of the angle φ of the point (x, y), which need not be
+// of unit length. For the periodicities of the torsion term (1, 2, 3 and 6)
+// they follow from cos φ and sin φ of the unit vector by the multiple-angle
+// formulas, agreeing with the trigonometric functions of n·atan2(y, x) to
+// rounding; any other n takes the trigonometric functions.
+inline std::array<double, 2> cos_sin_multiple(double x, double y, int n) {
+    if (n != 1 && n != 2 && n != 3 && n != 6) {
+        const double phi = std::atan2(y, x);
+        return {std::cos(n * phi), std::sin(n * phi)};
+    }
+    const double inv = 1.0 / std::sqrt(x * x + y * y);
+    const double c1 = x * inv;
+    const double s1 = y * inv;
+    if (n == 1) return {c1, s1};
+    if (n == 2) return {(c1 - s1) * (c1 + s1), 2.0 * s1 * c1};
+    const double c3 = c1 * (4.0 * c1 * c1 - 3.0);
+    const double s3 = s1 * (3.0 - 4.0 * s1 * s1);
+    if (n == 3) return {c3, s3};
+    return {(c3 - s3) * (c3 + s3), 2.0 * s3 * c3};
+}
+
 // Cosine torsion about b2 with b1 = r_j - r_i, b2 = r_k - r_j, b3 = r_l - r_k.
 inline std::optional<TorsionTerm> torsion_term(const TorsionConstants& c, const Vec3& b1, const Vec3& b2,
                                                const Vec3& b3) {
@@ -89,11 +110,11 @@ inline std::optional<TorsionTerm> torsion_term(const TorsionConstants& c, const 
     const double n2_len = std::sqrt(n2_sq);
     const double x = std::clamp(dot(n1, n2) / (n1_len * n2_len), -1.0, 1.0);
     const double y = std::clamp(dot(m1, n2) / (norm(m1) * n2_len), -1.0, 1.0);
-    const double phi = std::atan2(y, x);
+    const auto [cos_m, sin_m] = cos_sin_multiple(x, y, c.periodicity);
     const double m = c.periodicity;
     const double half_v = 0.5 * c.barrier;
-    const double energy = half_v * (1.0 - c.phase * std::cos(m * phi));
-    const double g = half_v * m * c.phase * std::sin(m * phi);
+    const double energy = half_v * (1.0 - c.phase * cos_m);
+    const double g = half_v * m * c.phase * sin_m;
     const Vec3 fi = (-g * b2_len / n1_sq) * n1;
     const Vec3 fl = (g * b2_len / n2_sq) * n2;
     const double b2_sq = b2_len * b2_len;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <functional>
 #include <random>
+#include <vector>
 
 #include "forcefield/derived.hpp"
 #include "forcefield/exclusions.hpp"
@@ -122,6 +123,26 @@ TEST(TorsionTerm, EclipsedAndAnti) {
     ASSERT_TRUE(aromatic);
     EXPECT_EQ(aromatic->energy, 0.0);
     EXPECT_FALSE(calculate_torsion({1, 0, 0}, b2, {0.5, 1, 0}, &c, &c, 1.0f));  // collinear first arm
+}
+
+// The multiple-angle formulas against the trigonometric functions of n·φ,
+// over the whole circle and for points off the unit circle (as the clamped
+// torsion cosines are), and for periodicities that take the fallback.
+TEST(TorsionTerm, MultipleAngleMatchesTrigonometry) {
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> angle(-M_PI, M_PI), radius(0.5, 2.0);
+    std::vector<std::array<double, 2>> points{{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {-1, 1e-17}, {-1, -1e-17}};
+    for (int i = 0; i < 2000; ++i) {
+        const double phi = angle(rng), r = radius(rng);
+        points.push_back({r * std::cos(phi), r * std::sin(phi)});
+    }
+    for (const int n : {0, 1, 2, 3, 4, 6})
+        for (const auto& [x, y] : points) {
+            const double phi = std::atan2(y, x);
+            const auto [c, s] = cos_sin_multiple(x, y, n);
+            EXPECT_NEAR(c, std::cos(n * phi), 4e-15) << "n=" << n << " x=" << x << " y=" << y;
+            EXPECT_NEAR(s, std::sin(n * phi), 4e-15) << "n=" << n << " x=" << x << " y=" << y;
+        }
 }
 
 TEST(PlanarityTerm, OutOfPlaneCentre) {
