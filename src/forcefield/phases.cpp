@@ -15,8 +15,11 @@ inline void add(double* f, std::size_t atom, const Vec3& v) {
     f[3 * atom + 2] += v[2];
 }
 
+// Difference vector r_p - r_q; without periodicity the plain difference
+// (which is what the cell's rule gives then), without the call.
 inline Vec3 dv(const System& s, std::size_t p, std::size_t q) {
     const auto atoms = s.atoms();
+    if (!s.cell().periodic()) return atoms[p].position - atoms[q].position;
     return s.cell().distance_vector(atoms[p].position, atoms[q].position);
 }
 
