@@ -1,5 +1,7 @@
 #include "core/pool.hpp"
 
+#include "core/text.hpp"
+
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -27,26 +29,6 @@ std::size_t control_limit = 0;
 std::once_flag global_once;
 std::unique_ptr<tbb::task_arena> global;
 std::size_t global_threads = 0;
-
-bool valid_utf8(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (len == 0 || i + len > s.size()) return false;
-        std::uint32_t cp = len == 1 ? c : c & (0x7F >> len);
-        for (std::size_t k = 1; k < len; ++k) {
-            const auto d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-            (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += len;
-    }
-    return true;
-}
 
 std::size_t count_from_environment() {
     const char* v = std::getenv(thread_count_variable);
@@ -97,7 +79,7 @@ void allow_parallelism(std::size_t threads) {
 
 void init_at_import() {
     const char* v = std::getenv(thread_count_variable);
-    if (v == nullptr || !valid_utf8(v)) build_global(4);
+    if (v == nullptr || !text::is_valid_utf8(v)) build_global(4);
 }
 
 void init_parallelism(std::optional<std::uint64_t> count) {

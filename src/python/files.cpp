@@ -1,5 +1,6 @@
 #include "python/files.hpp"
 
+#include "core/unicode_case.hpp"
 #include "io/text_file.hpp"
 #include "python/errors.hpp"
 
@@ -24,6 +25,10 @@ std::string path_extension(std::string_view path) {
     const auto dot = name.rfind('.');
     if (dot == std::string_view::npos || dot == 0) return {};
     return std::string(name.substr(dot + 1));
+}
+
+std::string file_format(std::string_view path, const std::optional<std::string>& given) {
+    return text::unicode_lower(given ? std::string_view(*given) : std::string_view(path_extension(path)));
 }
 
 }  // namespace zelt::py_api

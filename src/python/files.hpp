@@ -2,6 +2,7 @@
 // decision from a path's extension.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,5 +17,8 @@ void write_text_file(const std::string& path, std::string_view content);
 // Text after the last "." of the final path component; empty when the name
 // has no ".", when its only "." is the first character, or for "." and "..".
 std::string path_extension(std::string_view path);
+
+// The format named by `given`, else by the path's extension, in lower case.
+std::string file_format(std::string_view path, const std::optional<std::string>& given = std::nullopt);
 
 }  // namespace zelt::py_api

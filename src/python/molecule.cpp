@@ -18,8 +18,6 @@ namespace {
 
 const char* const default_name = "MOL";
 
-std::string lower(const std::string& s) { return py::str(s).attr("lower")().cast<std::string>(); }
-
 PyMolecule from_smiles(const std::string& smiles, const std::optional<std::string>& name) {
     return PyMolecule{unwrap_or_raise(parse_smiles(smiles), "Failed to parse SMILES: "), name.value_or(default_name), {}};
 }
@@ -33,7 +31,7 @@ PyMolecule from_file(const std::string& path, const std::optional<std::string>& 
                      const std::optional<std::string>& format) {
     const std::string n = name.value_or(default_name);
     const std::string text = read_text_file(path);
-    const std::string fmt = lower(format ? *format : path_extension(path));
+    const std::string fmt = file_format(path, format);
     if (fmt == "mol2") return PyMolecule{unwrap_or_raise(parse_mol2(text), "Failed to parse MOL2: "), n, {}};
     if (fmt == "mol") return PyMolecule{unwrap_or_raise(parse_mol(text), "Failed to parse MOL: "), n, {}};
     throw ValueError("Unsupported file format: " + fmt);
@@ -41,7 +39,7 @@ PyMolecule from_file(const std::string& path, const std::optional<std::string>& 
 
 void to_file(PyMolecule& self, const std::string& path) {
     SharedBorrow b(self.borrow);
-    if (lower(path_extension(path)) != "mol2") throw ValueError("Only .mol2 is supported for to_file currently");
+    if (file_format(path) != "mol2") throw ValueError("Only .mol2 is supported for to_file currently");
     System s = System::from_cell(cubic_cell(20.0));
     s.atoms = self.tmpl.atoms;
     s.bonds = self.tmpl.bonds;

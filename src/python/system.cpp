@@ -29,19 +29,16 @@ System PySystem::to_core(bool with_bonds) const {
 
 namespace {
 
-// Unicode-aware lower case through Python's own str.lower.
-std::string lower(const std::string& s) { return py::str(s).attr("lower")().cast<std::string>(); }
-
 PySystem from_file(const std::string& path, const std::optional<std::string>& format) {
     const std::string text = read_text_file(path);
-    const std::string fmt = lower(format ? *format : path_extension(path));
+    const std::string fmt = file_format(path, format);
     if (fmt != "mol2") throw ValueError("Only .mol2 is supported for System.from_file currently");
     return PySystem::from_core(unwrap_or_raise(parse_mol2_as_system(text), "Failed to parse MOL2 as system: "));
 }
 
 void to_file(PySystem& self, const std::string& path) {
     SharedBorrow b(self.borrow);
-    if (lower(path_extension(path)) != "mol2") throw ValueError("Only .mol2 is supported for to_file currently");
+    if (file_format(path) != "mol2") throw ValueError("Only .mol2 is supported for to_file currently");
     write_text_file(path, write_mol2(self.to_core(true)));
 }
 
