@@ -97,6 +97,10 @@ inline std::array<double, 2> cos_sin_multiple(double x, double y, int n) {
 }
 
 // Cosine torsion about b2 with b1 = r_j - r_i, b2 = r_k - r_j, b3 = r_l - r_k.
+// With the plane normals n1 = b1 × b2 and n2 = b2 × b3, the dihedral φ is
+// the angle of the point (n1 · n2, (n1 × b2) · n2 / |b2|); as n2 ⊥ b2 the
+// second coordinate is -|b2| (b1 · n2), and both share the factor
+// |n1| |n2| that cos_sin_multiple divides out.
 inline std::optional<TorsionTerm> torsion_term(const TorsionConstants& c, const Vec3& b1, const Vec3& b2,
                                                const Vec3& b3) {
     const Vec3 n1 = cross(b1, b2);
@@ -104,32 +108,34 @@ inline std::optional<TorsionTerm> torsion_term(const TorsionConstants& c, const 
     const double n1_sq = norm2(n1);
     const double n2_sq = norm2(n2);
     if (std::min(n1_sq, n2_sq) < 1e-9) return std::nullopt;
-    const double b2_len = norm(b2);
-    const Vec3 m1 = (1.0 / b2_len) * cross(n1, b2);
-    const double n1_len = std::sqrt(n1_sq);
-    const double n2_len = std::sqrt(n2_sq);
-    const double x = std::clamp(dot(n1, n2) / (n1_len * n2_len), -1.0, 1.0);
-    const double y = std::clamp(dot(m1, n2) / (norm(m1) * n2_len), -1.0, 1.0);
-    const auto [cos_m, sin_m] = cos_sin_multiple(x, y, c.periodicity);
+    const double b2_sq = norm2(b2);
+    const double b2_len = std::sqrt(b2_sq);
+    const auto [cos_m, sin_m] = cos_sin_multiple(dot(n1, n2), -b2_len * dot(b1, n2), c.periodicity);
     const double m = c.periodicity;
     const double half_v = 0.5 * c.barrier;
     const double energy = half_v * (1.0 - c.phase * cos_m);
-    const double g = half_v * m * c.phase * sin_m;
-    const Vec3 fi = (-g * b2_len / n1_sq) * n1;
-    const Vec3 fl = (g * b2_len / n2_sq) * n2;
-    const double b2_sq = b2_len * b2_len;
-    const double a = dot(b1, b2) / b2_sq;
-    const double q = dot(b3, b2) / b2_sq;
+    const double g = half_v * m * c.phase * sin_m * b2_len;
+    const Vec3 fi = (-g / n1_sq) * n1;
+    const Vec3 fl = (g / n2_sq) * n2;
+    const double inv_b2_sq = 1.0 / b2_sq;
+    const double a = dot(b1, b2) * inv_b2_sq;
+    const double q = dot(b3, b2) * inv_b2_sq;
     const Vec3 fj = q * fl - (1.0 + a) * fi;
     const Vec3 fk = -(fi + fj + fl);
     return TorsionTerm{energy, {fi, fj, fk, fl}};
 }
 
-// Switched Lennard-Jones for a pair at squared distance r2 = |d|². The well
-// (x, d) includes the exclusion scale; `cutoff` is √cutoff_squared.
-inline std::optional<PairTerm> lj_term(const PairConstants& c, const Vec3& d, double r2, double cutoff_squared,
-                                       double cutoff) {
-    if (!(r2 < cutoff_squared && r2 > 1e-6)) return std::nullopt;
+// Energy of a pair and the factor that turns its difference vector d into
+// the force on the first atom.
+struct PairFactor {
+    double energy;
+    double factor;
+};
+
+// Switched Lennard-Jones at squared distance r2 (within the cutoff, above
+// 1e-6). The well (x, d) includes the exclusion scale; `cutoff` is
+// √cutoff_squared.
+inline PairFactor lj_factor(const PairConstants& c, double r2, double cutoff) {
     const double r = std::sqrt(r2);
     const double r_eff = std::max(r, 0.4 * c.x);
     const double s = c.x / r_eff;
@@ -149,7 +155,16 @@ inline std::optional<PairTerm> lj_term(const PairConstants& c, const Vec3& d, do
         dsw = (60.0 * t3 - 30.0 * t2 - 30.0 * t3 * t) / width;
     }
     const double w = std::clamp(f_lj * sw - e_lj * dsw, -lj_force_limit, lj_force_limit);
-    return PairTerm{e_lj * sw, (w / r) * d};
+    return {e_lj * sw, w / r};
+}
+
+// The same for a pair with difference vector d and r2 = |d|², empty
+// outside the cutoff and at coincidence.
+inline std::optional<PairTerm> lj_term(const PairConstants& c, const Vec3& d, double r2, double cutoff_squared,
+                                       double cutoff) {
+    if (!(r2 < cutoff_squared && r2 > 1e-6)) return std::nullopt;
+    const PairFactor p = lj_factor(c, r2, cutoff);
+    return PairTerm{p.energy, p.factor * d};
 }
 
 // Restraint of a three-coordinated sp2 centre into the plane of its

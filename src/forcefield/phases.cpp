@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "forcefield/interactions.hpp"
+#include "forcefield/torsion_block.hpp"
 
 namespace zelt::forcefield::detail {
 
@@ -56,15 +57,30 @@ double angle_range(const System& s, std::size_t begin, std::size_t end, double* 
 
 double torsion_range(const System& s, std::size_t begin, std::size_t end, double* f) {
     const auto& terms = s.topology().torsions;
+    TorsionBlock b;
     double energy = 0.0;
-    for (std::size_t t = begin; t < end; ++t) {
-        const auto& x = terms[t];
-        if (const auto term = torsion_term(x.c, dv(s, x.j, x.i), dv(s, x.k, x.j), dv(s, x.l, x.k))) {
-            add(f, x.i, term->forces[0]);
-            add(f, x.j, term->forces[1]);
-            add(f, x.k, term->forces[2]);
-            add(f, x.l, term->forces[3]);
-            energy += term->energy;
+    for (std::size_t first = begin; first < end; first += TorsionBlock::capacity) {
+        const std::size_t count = std::min(TorsionBlock::capacity, end - first);
+        for (std::size_t k = 0; k < count; ++k) {
+            const auto& x = terms[first + k];
+            const Vec3 b1 = dv(s, x.j, x.i), b2 = dv(s, x.k, x.j), b3 = dv(s, x.l, x.k);
+            for (int a = 0; a < 3; ++a) {
+                b.b1[a][k] = b1[a];
+                b.b2[a][k] = b2[a];
+                b.b3[a][k] = b3[a];
+            }
+            b.periodicity[k] = x.c.periodicity;
+            b.barrier[k] = x.c.barrier;
+            b.phase[k] = x.c.phase;
+        }
+        compute_torsion_block(b, count);
+        for (std::size_t k = 0; k < count; ++k) {
+            if (!b.present[k]) continue;
+            const auto& x = terms[first + k];
+            const std::uint32_t atoms[4] = {x.i, x.j, x.k, x.l};
+            for (int atom = 0; atom < 4; ++atom)
+                add(f, atoms[atom], {b.force[atom][0][k], b.force[atom][1][k], b.force[atom][2][k]});
+            energy += b.energy[k];
         }
     }
     return energy;

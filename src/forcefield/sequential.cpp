@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "forcefield/forces.hpp"
+#include "forcefield/pair_list.hpp"
 #include "forcefield/phases.hpp"
 
 namespace zelt::forcefield {
@@ -20,6 +21,12 @@ EnergyTerms compute_forces_serial(System& system, double cutoff, ForceWorkspace&
     e.angle = detail::angle_range(system, 0, t.angles.size(), f);
     e.torsion = detail::torsion_range(system, 0, t.torsions.size(), f);
     e.torsion += detail::planarity_range(system, 0, t.planar.size(), f);
+    if (t.pairs_listed) {
+        e.vdw = detail::listed_pair_range(system, cutoff, f);
+        detail::add_to_atoms(system, f);
+        e.total = e.bond + e.angle + e.torsion + e.vdw;
+        return e;
+    }
     detail::add_to_atoms(system, f);
 
     // Non-bonded forces accumulate per grid slot (there are at most n slots).

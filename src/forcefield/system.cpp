@@ -75,6 +75,20 @@ void add_pair_tables(Topology& t) {
         }
 }
 
+void add_listed_pairs(Topology& t) {
+    t.pairs_listed = true;
+    const auto& members = t.lj_members;
+    const std::size_t nt = t.type_count;
+    for (std::size_t p = 0; p < members.size(); ++p)
+        for (std::size_t q = p + 1; q < members.size(); ++q) {
+            const std::uint32_t i = members[p], j = members[q];
+            const double scale = t.exclusions.scale(i, j);
+            if (scale == 0.0) continue;
+            const std::size_t pk = static_cast<std::size_t>(t.lj_type[i]) * nt + t.lj_type[j];
+            t.listed_pairs.push_back({i, j, t.pair_x[pk], scale * t.pair_d[pk]});
+        }
+}
+
 }  // namespace
 
 Result<System> System::create(std::vector<Atom> atoms, std::vector<Bond> bonds, UnitCell cell) {
@@ -93,6 +107,7 @@ Result<System> System::create(std::vector<Atom> atoms, std::vector<Bond> bonds, 
     t.exclusions = ExclusionTable(t.neighbours);
     add_bonded_terms(t, s.atoms_, s.bonds_);
     add_pair_tables(t);
+    if (!s.cell_.periodic() && t.lj_members.size() <= listed_pair_limit) add_listed_pairs(t);
     return s;
 }
 

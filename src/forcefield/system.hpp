@@ -59,7 +59,22 @@ struct Topology {
     std::size_t type_count = 0;
     std::vector<double> pair_x;
     std::vector<double> pair_d;
+
+    // A small system without periodicity keeps every pair of members that
+    // the exclusion rule does not exclude, i < j, with its well (the
+    // exclusion scale included): evaluating the non-bonded term then walks
+    // this list and needs no pair grid. `pairs_listed` says whether the list
+    // was made (it may be empty).
+    struct ListedPair {
+        std::uint32_t i, j;
+        double x, d;
+    };
+    bool pairs_listed = false;
+    std::vector<ListedPair> listed_pairs;
 };
+
+// Systems without periodicity up to this many non-bonded members list their pairs.
+inline constexpr std::size_t listed_pair_limit = 256;
 
 class System {
 public:

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "forcefield/exclusions.hpp"
 #include "forcefield/interactions.hpp"
 #include "forcefield/params.hpp"
+#include "forcefield/torsion_block.hpp"
 
 using namespace zelt::forcefield;
 
@@ -126,8 +128,9 @@ TEST(TorsionTerm, EclipsedAndAnti) {
 }
 
 // The multiple-angle formulas against the trigonometric functions of n·φ,
-// over the whole circle and for points off the unit circle (as the clamped
-// torsion cosines are), and for periodicities that take the fallback.
+// over the whole circle and for points off the unit circle (the torsion
+// term passes unnormalised ones), and for periodicities that take the
+// fallback.
 TEST(TorsionTerm, MultipleAngleMatchesTrigonometry) {
     std::mt19937_64 rng(7);
     std::uniform_real_distribution<double> angle(-M_PI, M_PI), radius(0.5, 2.0);
@@ -143,6 +146,51 @@ TEST(TorsionTerm, MultipleAngleMatchesTrigonometry) {
             EXPECT_NEAR(c, std::cos(n * phi), 4e-15) << "n=" << n << " x=" << x << " y=" << y;
             EXPECT_NEAR(s, std::sin(n * phi), 4e-15) << "n=" << n << " x=" << x << " y=" << y;
         }
+}
+
+// The block kernel gives torsion_term's numbers bit for bit: random chains
+// (some with an arm nearly or exactly along the central bond, where the
+// term does not apply), every periodicity the kernel handles lane-wise and
+// one it hands back to torsion_term, and block lengths with a scalar tail.
+TEST(TorsionTerm, BlockMatchesTermBitForBit) {
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> u(-1.6, 1.6);
+    const auto bits = [](double x) {
+        std::uint64_t b;
+        std::memcpy(&b, &x, sizeof b);
+        return b;
+    };
+    const double periodicities[] = {3, 2, 1, 6, 4};
+    for (const std::size_t n : {1u, 2u, 5u, 31u, 32u}) {
+        detail::TorsionBlock block;
+        std::vector<std::array<Vec3, 3>> chains(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            Vec3 b1{u(rng), u(rng), u(rng)}, b2{u(rng), u(rng), u(rng)}, b3{u(rng), u(rng), u(rng)};
+            if (k % 9 == 4) b1 = 0.7 * b2;                            // collinear: no term
+            if (k % 9 == 7) b3 = 1.3 * b2 + Vec3{1e-6, 0.0, 0.0};  // nearly collinear
+            chains[k] = {b1, b2, b3};
+            for (int a = 0; a < 3; ++a) {
+                block.b1[a][k] = b1[a];
+                block.b2[a][k] = b2[a];
+                block.b3[a][k] = b3[a];
+            }
+            block.periodicity[k] = periodicities[k % 5];
+            block.barrier[k] = 0.5 + k;
+            block.phase[k] = k % 2 ? 1.0 : -1.0;
+        }
+        detail::compute_torsion_block(block, n);
+        for (std::size_t k = 0; k < n; ++k) {
+            const TorsionConstants c{static_cast<int>(block.periodicity[k]), block.barrier[k], block.phase[k]};
+            const auto term = torsion_term(c, chains[k][0], chains[k][1], chains[k][2]);
+            ASSERT_EQ(block.present[k], term.has_value()) << "n " << n << " torsion " << k;
+            if (!term) continue;
+            ASSERT_EQ(bits(block.energy[k]), bits(term->energy)) << "n " << n << " torsion " << k;
+            for (int atom = 0; atom < 4; ++atom)
+                for (int a = 0; a < 3; ++a)
+                    ASSERT_EQ(bits(block.force[atom][a][k]), bits(term->forces[atom][a]))
+                        << "n " << n << " torsion " << k << " atom " << atom << " axis " << a;
+        }
+    }
 }
 
 TEST(PlanarityTerm, OutOfPlaneCentre) {
