@@ -31,6 +31,7 @@ struct ForceWorkspace {
     std::vector<int> slots_seen;
     int pool_size_seen = 0;
     PairGrid grid;
+    std::vector<double> listed;  // flat coordinates and force sums of listed pairs
 
     // Piece buffers: at least `count` of `numbers` entries each (not zeroed).
     void reserve_pieces(std::size_t count, std::size_t numbers);

@@ -134,28 +134,31 @@ struct PairFactor {
 
 // Switched Lennard-Jones at squared distance r2 (within the cutoff, above
 // 1e-6). The well (x, d) includes the exclusion scale; `cutoff` is
-// √cutoff_squared.
+// √cutoff_squared. One division serves the common case (beyond the floor
+// of 0.4 x and short of the switching shell): s and the force both use
+// 1 / r_eff, which is 1 / r there.
 inline PairFactor lj_factor(const PairConstants& c, double r2, double cutoff) {
     const double r = std::sqrt(r2);
     const double r_eff = std::max(r, 0.4 * c.x);
-    const double s = c.x / r_eff;
+    const double inv = 1.0 / r_eff;
+    const double s = c.x * inv;
     const double s2 = s * s;
     const double g = s2 * s2 * s2;
-    const double e_lj = c.d * (g * g - 2.0 * g);
-    const double f_lj = 12.0 * c.d / r_eff * (g * g - g);
+    double energy = c.d * (g * g - 2.0 * g);
+    double w = 12.0 * c.d * inv * (g * g - g);
     const double r_on = 0.9 * cutoff;
-    double sw = 1.0;
-    double dsw = 0.0;
     if (r_eff > r_on) {
         const double width = cutoff - r_on;
         const double t = (r_eff - r_on) / width;
         const double t2 = t * t;
         const double t3 = t2 * t;
-        sw = 1.0 - 10.0 * t3 + 15.0 * t3 * t - 6.0 * t3 * t2;
-        dsw = (60.0 * t3 - 30.0 * t2 - 30.0 * t3 * t) / width;
+        const double sw = 1.0 - 10.0 * t3 + 15.0 * t3 * t - 6.0 * t3 * t2;
+        const double dsw = (60.0 * t3 - 30.0 * t2 - 30.0 * t3 * t) / width;
+        w = w * sw - energy * dsw;
+        energy *= sw;
     }
-    const double w = std::clamp(f_lj * sw - e_lj * dsw, -lj_force_limit, lj_force_limit);
-    return {e_lj * sw, w / r};
+    w = std::clamp(w, -lj_force_limit, lj_force_limit);
+    return {energy, r_eff == r ? w * inv : w / r};
 }
 
 // The same for a pair with difference vector d and r2 = |d|², empty

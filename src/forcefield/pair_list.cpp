@@ -14,8 +14,6 @@ namespace zelt::forcefield::detail {
 
 namespace {
 
-constexpr std::size_t block = 64;
-
 #ifdef ZELT_LJ_AVX
 bool has_avx() {
     static const bool yes = __builtin_cpu_supports("avx");
@@ -26,50 +24,136 @@ bool has_avx() {
 // fused multiply-add, so every rounding is the same). std::max(a, b) is
 // "a < b ? b : a" and std::clamp(v, lo, hi) is "v < lo ? lo : hi < v ? hi :
 // v", which the compare-and-blend pairs reproduce for every input, NaN
-// included. Lanes below the switching distance take sw = 1, dsw = 0, for
-// which f·sw - e·dsw and e·sw are f and e exactly.
+// included. The switching shell and the division by r below the floor are
+// computed only when a lane needs them, and blended into those lanes.
+struct LjLanes {
+    __m256d r_on, width;
+};
+
+__attribute__((target("avx"))) inline LjLanes lj_lanes(double cutoff) {
+    const double r_on = 0.9 * cutoff;
+    return {_mm256_set1_pd(r_on), _mm256_set1_pd(cutoff - r_on)};
+}
+
+__attribute__((target("avx"))) inline void lj4(const LjLanes& c, __m256d r2, __m256d vx, __m256d vd,
+                                                __m256d& energy, __m256d& factor) {
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d r = _mm256_sqrt_pd(r2);
+    const __m256d floor = _mm256_mul_pd(_mm256_set1_pd(0.4), vx);
+    const __m256d r_eff = _mm256_blendv_pd(r, floor, _mm256_cmp_pd(r, floor, _CMP_LT_OQ));
+    const __m256d inv = _mm256_div_pd(one, r_eff);
+    const __m256d s = _mm256_mul_pd(vx, inv);
+    const __m256d s2 = _mm256_mul_pd(s, s);
+    const __m256d g = _mm256_mul_pd(_mm256_mul_pd(s2, s2), s2);
+    const __m256d gg = _mm256_mul_pd(g, g);
+    __m256d e = _mm256_mul_pd(vd, _mm256_sub_pd(gg, _mm256_mul_pd(_mm256_set1_pd(2.0), g)));
+    __m256d w = _mm256_mul_pd(_mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(12.0), vd), inv), _mm256_sub_pd(gg, g));
+    const __m256d switching = _mm256_cmp_pd(r_eff, c.r_on, _CMP_GT_OQ);
+    if (_mm256_movemask_pd(switching) != 0) {
+        const __m256d t = _mm256_div_pd(_mm256_sub_pd(r_eff, c.r_on), c.width);
+        const __m256d t2 = _mm256_mul_pd(t, t);
+        const __m256d t3 = _mm256_mul_pd(t2, t);
+        const __m256d sw =
+            _mm256_sub_pd(_mm256_add_pd(_mm256_sub_pd(one, _mm256_mul_pd(_mm256_set1_pd(10.0), t3)),
+                                        _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(15.0), t3), t)),
+                          _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(6.0), t3), t2));
+        const __m256d dsw =
+            _mm256_div_pd(_mm256_sub_pd(_mm256_sub_pd(_mm256_mul_pd(_mm256_set1_pd(60.0), t3),
+                                                      _mm256_mul_pd(_mm256_set1_pd(30.0), t2)),
+                                        _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(30.0), t3), t)),
+                          c.width);
+        w = _mm256_blendv_pd(w, _mm256_sub_pd(_mm256_mul_pd(w, sw), _mm256_mul_pd(e, dsw)), switching);
+        e = _mm256_blendv_pd(e, _mm256_mul_pd(e, sw), switching);
+    }
+    const __m256d lo = _mm256_set1_pd(-lj_force_limit), hi = _mm256_set1_pd(lj_force_limit);
+    w = _mm256_blendv_pd(w, lo, _mm256_cmp_pd(w, lo, _CMP_LT_OQ));
+    w = _mm256_blendv_pd(w, hi, _mm256_cmp_pd(hi, w, _CMP_LT_OQ));
+    energy = e;
+    factor = _mm256_mul_pd(w, inv);
+    const __m256d plain = _mm256_cmp_pd(r_eff, r, _CMP_EQ_OQ);
+    if (_mm256_movemask_pd(plain) != 0xF) factor = _mm256_blendv_pd(_mm256_div_pd(w, r), factor, plain);
+}
+
 __attribute__((target("avx"))) std::size_t lj_avx(std::size_t n, const double* r2, const double* x,
                                                     const double* d, double cutoff, double* energy,
                                                     double* factor) {
-    const double r_on_s = 0.9 * cutoff;
-    const __m256d r_on = _mm256_set1_pd(r_on_s), width = _mm256_set1_pd(cutoff - r_on_s);
-    const __m256d one = _mm256_set1_pd(1.0), zero = _mm256_setzero_pd();
-    const __m256d c04 = _mm256_set1_pd(0.4), c2 = _mm256_set1_pd(2.0), c12 = _mm256_set1_pd(12.0);
-    const __m256d c10 = _mm256_set1_pd(10.0), c15 = _mm256_set1_pd(15.0), c6 = _mm256_set1_pd(6.0);
-    const __m256d c60 = _mm256_set1_pd(60.0), c30 = _mm256_set1_pd(30.0);
-    const __m256d lo = _mm256_set1_pd(-lj_force_limit), hi = _mm256_set1_pd(lj_force_limit);
+    const LjLanes c = lj_lanes(cutoff);
     std::size_t k = 0;
     for (; k + 4 <= n; k += 4) {
-        const __m256d vx = _mm256_loadu_pd(x + k), vd = _mm256_loadu_pd(d + k);
-        const __m256d r = _mm256_sqrt_pd(_mm256_loadu_pd(r2 + k));
-        const __m256d floor = _mm256_mul_pd(c04, vx);
-        const __m256d r_eff = _mm256_blendv_pd(r, floor, _mm256_cmp_pd(r, floor, _CMP_LT_OQ));
-        const __m256d s = _mm256_div_pd(vx, r_eff);
-        const __m256d s2 = _mm256_mul_pd(s, s);
-        const __m256d g = _mm256_mul_pd(_mm256_mul_pd(s2, s2), s2);
-        const __m256d gg = _mm256_mul_pd(g, g);
-        const __m256d e_lj = _mm256_mul_pd(vd, _mm256_sub_pd(gg, _mm256_mul_pd(c2, g)));
-        const __m256d f_lj = _mm256_mul_pd(_mm256_div_pd(_mm256_mul_pd(c12, vd), r_eff), _mm256_sub_pd(gg, g));
-        const __m256d t = _mm256_div_pd(_mm256_sub_pd(r_eff, r_on), width);
-        const __m256d t2 = _mm256_mul_pd(t, t);
-        const __m256d t3 = _mm256_mul_pd(t2, t);
-        const __m256d poly = _mm256_sub_pd(
-            _mm256_add_pd(_mm256_sub_pd(one, _mm256_mul_pd(c10, t3)), _mm256_mul_pd(_mm256_mul_pd(c15, t3), t)),
-            _mm256_mul_pd(_mm256_mul_pd(c6, t3), t2));
-        const __m256d slope = _mm256_div_pd(
-            _mm256_sub_pd(_mm256_sub_pd(_mm256_mul_pd(c60, t3), _mm256_mul_pd(c30, t2)),
-                          _mm256_mul_pd(_mm256_mul_pd(c30, t3), t)),
-            width);
-        const __m256d switching = _mm256_cmp_pd(r_eff, r_on, _CMP_GT_OQ);
-        const __m256d sw = _mm256_blendv_pd(one, poly, switching);
-        const __m256d dsw = _mm256_blendv_pd(zero, slope, switching);
-        __m256d w = _mm256_sub_pd(_mm256_mul_pd(f_lj, sw), _mm256_mul_pd(e_lj, dsw));
-        w = _mm256_blendv_pd(w, lo, _mm256_cmp_pd(w, lo, _CMP_LT_OQ));
-        w = _mm256_blendv_pd(w, hi, _mm256_cmp_pd(hi, w, _CMP_LT_OQ));
-        _mm256_storeu_pd(energy + k, _mm256_mul_pd(e_lj, sw));
-        _mm256_storeu_pd(factor + k, _mm256_div_pd(w, r));
+        __m256d e, w;
+        lj4(c, _mm256_loadu_pd(r2 + k), _mm256_loadu_pd(x + k), _mm256_loadu_pd(d + k), e, w);
+        _mm256_storeu_pd(energy + k, e);
+        _mm256_storeu_pd(factor + k, w);
     }
     return k;
+}
+
+__attribute__((target("avx"))) inline double horizontal_sum(__m256d v) {
+    alignas(32) double lane[4];
+    _mm256_store_pd(lane, v);
+    return (lane[0] + lane[1]) + (lane[2] + lane[3]);
+}
+
+// Members' coordinates and force sums laid out flat: row p against the
+// later members q, four at a time, each lane outside the cutoff (or at
+// coincidence) giving exactly zero; the last fewer than four one by one.
+__attribute__((target("avx"))) double rows_avx(const Topology& t, const double* X, const double* Y,
+                                                const double* Z, double* FX, double* FY, double* FZ, double cutoff,
+                                                double cutoff_squared) {
+    const std::size_t m = t.lj_members.size();
+    const LjLanes c = lj_lanes(cutoff);
+    const __m256d rc2 = _mm256_set1_pd(cutoff_squared), tiny = _mm256_set1_pd(1e-6);
+    __m256d energy4 = _mm256_setzero_pd();
+    double energy1 = 0.0;
+    for (std::size_t p = 0; p + 1 < m; ++p) {
+        // Row p starts with partner q = p + 1.
+        const double* px = t.listed_x.data() + t.listed_row[p];
+        const double* pd = t.listed_d.data() + t.listed_row[p];
+        const __m256d xi = _mm256_set1_pd(X[p]), yi = _mm256_set1_pd(Y[p]), zi = _mm256_set1_pd(Z[p]);
+        __m256d fx4 = _mm256_setzero_pd(), fy4 = _mm256_setzero_pd(), fz4 = _mm256_setzero_pd();
+        std::size_t q = p + 1;
+        for (; q + 4 <= m; q += 4) {
+            const __m256d dx = _mm256_sub_pd(xi, _mm256_loadu_pd(X + q));
+            const __m256d dy = _mm256_sub_pd(yi, _mm256_loadu_pd(Y + q));
+            const __m256d dz = _mm256_sub_pd(zi, _mm256_loadu_pd(Z + q));
+            const __m256d r2 =
+                _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)), _mm256_mul_pd(dz, dz));
+            const __m256d in =
+                _mm256_and_pd(_mm256_cmp_pd(r2, rc2, _CMP_LT_OQ), _mm256_cmp_pd(r2, tiny, _CMP_GT_OQ));
+            if (_mm256_movemask_pd(in) == 0) continue;
+            __m256d e, w;
+            lj4(c, r2, _mm256_loadu_pd(px + (q - p - 1)), _mm256_loadu_pd(pd + (q - p - 1)), e, w);
+            e = _mm256_and_pd(e, in);
+            w = _mm256_and_pd(w, in);
+            const __m256d fx = _mm256_mul_pd(w, dx), fy = _mm256_mul_pd(w, dy), fz = _mm256_mul_pd(w, dz);
+            fx4 = _mm256_add_pd(fx4, fx);
+            fy4 = _mm256_add_pd(fy4, fy);
+            fz4 = _mm256_add_pd(fz4, fz);
+            _mm256_storeu_pd(FX + q, _mm256_sub_pd(_mm256_loadu_pd(FX + q), fx));
+            _mm256_storeu_pd(FY + q, _mm256_sub_pd(_mm256_loadu_pd(FY + q), fy));
+            _mm256_storeu_pd(FZ + q, _mm256_sub_pd(_mm256_loadu_pd(FZ + q), fz));
+            energy4 = _mm256_add_pd(energy4, e);
+        }
+        double fx1 = horizontal_sum(fx4), fy1 = horizontal_sum(fy4), fz1 = horizontal_sum(fz4);
+        for (; q < m; ++q) {
+            const double dx = X[p] - X[q], dy = Y[p] - Y[q], dz = Z[p] - Z[q];
+            const double r2 = dx * dx + dy * dy + dz * dz;
+            if (!(r2 < cutoff_squared && r2 > 1e-6)) continue;
+            const PairFactor pf = lj_factor(PairConstants{px[q - p - 1], pd[q - p - 1]}, r2, cutoff);
+            const double fx = pf.factor * dx, fy = pf.factor * dy, fz = pf.factor * dz;
+            fx1 += fx;
+            fy1 += fy;
+            fz1 += fz;
+            FX[q] -= fx;
+            FY[q] -= fy;
+            FZ[q] -= fz;
+            energy1 += pf.energy;
+        }
+        FX[p] += fx1;
+        FY[p] += fy1;
+        FZ[p] += fz1;
+    }
+    return horizontal_sum(energy4) + energy1;
 }
 #endif
 
@@ -80,6 +164,37 @@ void lj_scalar_from(std::size_t k, std::size_t n, const double* r2, const double
         energy[k] = p.energy;
         factor[k] = p.factor;
     }
+}
+
+// The same rows pair by pair.
+double rows_scalar(const Topology& t, const double* X, const double* Y, const double* Z, double* FX, double* FY,
+                   double* FZ, double cutoff, double cutoff_squared) {
+    const std::size_t m = t.lj_members.size();
+    double energy = 0.0;
+    for (std::size_t p = 0; p + 1 < m; ++p) {
+        // Row p starts with partner q = p + 1.
+        const double* px = t.listed_x.data() + t.listed_row[p];
+        const double* pd = t.listed_d.data() + t.listed_row[p];
+        double fx1 = 0.0, fy1 = 0.0, fz1 = 0.0;
+        for (std::size_t q = p + 1; q < m; ++q) {
+            const double dx = X[p] - X[q], dy = Y[p] - Y[q], dz = Z[p] - Z[q];
+            const double r2 = dx * dx + dy * dy + dz * dz;
+            if (!(r2 < cutoff_squared && r2 > 1e-6)) continue;
+            const PairFactor pf = lj_factor(PairConstants{px[q - p - 1], pd[q - p - 1]}, r2, cutoff);
+            const double fx = pf.factor * dx, fy = pf.factor * dy, fz = pf.factor * dz;
+            fx1 += fx;
+            fy1 += fy;
+            fz1 += fz;
+            FX[q] -= fx;
+            FY[q] -= fy;
+            FZ[q] -= fz;
+            energy += pf.energy;
+        }
+        FX[p] += fx1;
+        FY[p] += fy1;
+        FZ[p] += fz1;
+    }
+    return energy;
 }
 
 }  // namespace
@@ -98,65 +213,36 @@ void lj_block(std::size_t n, const double* r2, const double* x, const double* d,
     lj_scalar_from(k, n, r2, x, d, cutoff, energy, factor);
 }
 
-double listed_pair_range(const System& s, double cutoff, double* f) {
+double listed_pair_range(const System& s, double cutoff, double* f, std::vector<double>& scratch, bool vector) {
     const auto atoms = s.atoms();
-    const auto& pairs = s.topology().listed_pairs;
+    const Topology& t = s.topology();
+    const auto& members = t.lj_members;
+    const std::size_t m = members.size();
+    scratch.assign(6 * m, 0.0);
+    double* X = scratch.data();
+    double *Y = X + m, *Z = Y + m, *FX = Z + m, *FY = FX + m, *FZ = FY + m;
+    for (std::size_t p = 0; p < m; ++p) {
+        const Vec3& r = atoms[members[p]].position;
+        X[p] = r[0];
+        Y[p] = r[1];
+        Z[p] = r[2];
+    }
     const double rc = std::fabs(cutoff);
     const double rc2 = cutoff * cutoff;
-    alignas(32) double dx[block], dy[block], dz[block], r2[block], x[block], d[block], e[block], w[block];
-    std::uint32_t pi[block], pj[block];
-    double energy = 0.0;
-    std::uint32_t run_atom = 0;
-    bool running = false;  // no pair yet: nothing to add
-    double run[3] = {0.0, 0.0, 0.0};
-    const auto flush = [&] {
-        if (!running) return;
-        f[3 * run_atom] += run[0];
-        f[3 * run_atom + 1] += run[1];
-        f[3 * run_atom + 2] += run[2];
-        run[0] = run[1] = run[2] = 0.0;
-    };
-    for (std::size_t first = 0; first < pairs.size(); first += block) {
-        const std::size_t count = std::min(block, pairs.size() - first);
-        std::size_t m = 0;
-        for (std::size_t k = 0; k < count; ++k) {
-            const auto& pr = pairs[first + k];
-            const Vec3& a = atoms[pr.i].position;
-            const Vec3& b = atoms[pr.j].position;
-            const double ux = a[0] - b[0], uy = a[1] - b[1], uz = a[2] - b[2];
-            const double q = ux * ux + uy * uy + uz * uz;
-            if (!(q < rc2 && q > 1e-6)) continue;
-            dx[m] = ux;
-            dy[m] = uy;
-            dz[m] = uz;
-            r2[m] = q;
-            x[m] = pr.x;
-            d[m] = pr.d;
-            pi[m] = pr.i;
-            pj[m] = pr.j;
-            ++m;
-        }
-        lj_block(m, r2, x, d, rc, e, w);
-        // The list runs through the partners of one first atom after the
-        // other: its force is summed here and added once per run, so that
-        // consecutive pairs do not wait on each other's stores.
-        for (std::size_t k = 0; k < m; ++k) {
-            const double fx = w[k] * dx[k], fy = w[k] * dy[k], fz = w[k] * dz[k];
-            if (!running || pi[k] != run_atom) {
-                flush();
-                run_atom = pi[k];
-                running = true;
-            }
-            run[0] += fx;
-            run[1] += fy;
-            run[2] += fz;
-            f[3 * pj[k]] -= fx;
-            f[3 * pj[k] + 1] -= fy;
-            f[3 * pj[k] + 2] -= fz;
-            energy += e[k];
-        }
+    double energy;
+#ifdef ZELT_LJ_AVX
+    if (vector && has_avx())
+        energy = rows_avx(t, X, Y, Z, FX, FY, FZ, rc, rc2);
+    else
+#endif
+        energy = rows_scalar(t, X, Y, Z, FX, FY, FZ, rc, rc2);
+    (void)vector;
+    for (std::size_t p = 0; p < m; ++p) {
+        const std::size_t a = members[p];
+        f[3 * a] += FX[p];
+        f[3 * a + 1] += FY[p];
+        f[3 * a + 2] += FZ[p];
     }
-    flush();
     return energy;
 }
 

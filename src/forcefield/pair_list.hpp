@@ -1,11 +1,12 @@
-// The non-bonded term over the listed pairs of a small system without
-// periodicity (see Topology::listed_pairs), a block of pairs at a time: the
-// pairs within the cutoff are gathered, their Lennard-Jones terms computed
-// several at once where the processor allows, and the forces scattered.
-// The numbers are those of lj_factor, bit for bit, on every path.
+// The non-bonded term of a small system without periodicity along the rows
+// of its pair wells (see Topology::listed_row): every member against every
+// later member, four partners at a time where the processor allows. Each
+// pair's energy and force are those of lj_factor, bit for bit; only the
+// order in which they are summed differs from pair-by-pair evaluation.
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 #include "forcefield/system.hpp"
 
@@ -23,6 +24,9 @@ void lj_block_scalar(std::size_t n, const double* r2, const double* x, const dou
 
 // Adds the listed pairs' forces into `f` (three numbers per atom) and
 // returns their energy: the same pairs and terms as the grid's loop.
-double listed_pair_range(const System& s, double cutoff, double* f);
+// `scratch` is working space kept by the caller between evaluations.
+// `vector` false takes the path without vector instructions.
+double listed_pair_range(const System& s, double cutoff, double* f, std::vector<double>& scratch,
+                         bool vector = true);
 
 }  // namespace zelt::forcefield::detail

@@ -22,7 +22,7 @@ EnergyTerms compute_forces_serial(System& system, double cutoff, ForceWorkspace&
     e.torsion = detail::torsion_range(system, 0, t.torsions.size(), f);
     e.torsion += detail::planarity_range(system, 0, t.planar.size(), f);
     if (t.pairs_listed) {
-        e.vdw = detail::listed_pair_range(system, cutoff, f);
+        e.vdw = detail::listed_pair_range(system, cutoff, f, ws.listed);
         detail::add_to_atoms(system, f);
         e.total = e.bond + e.angle + e.torsion + e.vdw;
         return e;

@@ -78,15 +78,20 @@ void add_pair_tables(Topology& t) {
 void add_listed_pairs(Topology& t) {
     t.pairs_listed = true;
     const auto& members = t.lj_members;
-    const std::size_t nt = t.type_count;
-    for (std::size_t p = 0; p < members.size(); ++p)
-        for (std::size_t q = p + 1; q < members.size(); ++q) {
+    const std::size_t m = members.size(), nt = t.type_count;
+    t.listed_row.reserve(m + 1);
+    t.listed_x.reserve(m * (m - (m > 0)) / 2);
+    t.listed_d.reserve(m * (m - (m > 0)) / 2);
+    for (std::size_t p = 0; p < m; ++p) {
+        t.listed_row.push_back(t.listed_x.size());
+        for (std::size_t q = p + 1; q < m; ++q) {
             const std::uint32_t i = members[p], j = members[q];
-            const double scale = t.exclusions.scale(i, j);
-            if (scale == 0.0) continue;
             const std::size_t pk = static_cast<std::size_t>(t.lj_type[i]) * nt + t.lj_type[j];
-            t.listed_pairs.push_back({i, j, t.pair_x[pk], scale * t.pair_d[pk]});
+            t.listed_x.push_back(t.pair_x[pk]);
+            t.listed_d.push_back(t.exclusions.scale(i, j) * t.pair_d[pk]);
         }
+    }
+    t.listed_row.push_back(t.listed_x.size());
 }
 
 }  // namespace

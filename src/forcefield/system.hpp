@@ -60,17 +60,16 @@ struct Topology {
     std::vector<double> pair_x;
     std::vector<double> pair_d;
 
-    // A small system without periodicity keeps every pair of members that
-    // the exclusion rule does not exclude, i < j, with its well (the
-    // exclusion scale included): evaluating the non-bonded term then walks
-    // this list and needs no pair grid. `pairs_listed` says whether the list
-    // was made (it may be empty).
-    struct ListedPair {
-        std::uint32_t i, j;
-        double x, d;
-    };
+    // A small system without periodicity keeps the well of every pair of
+    // members p < q (positions in lj_members), the exclusion scale included,
+    // row by row: row p holds q = p + 1 .. M - 1 from listed_row[p]. An
+    // excluded pair has depth 0 and so contributes exactly nothing.
+    // Evaluating the non-bonded term then runs along these rows and needs no
+    // pair grid. `pairs_listed` says whether the rows were made.
     bool pairs_listed = false;
-    std::vector<ListedPair> listed_pairs;
+    std::vector<std::size_t> listed_row;
+    std::vector<double> listed_x;
+    std::vector<double> listed_d;
 };
 
 // Systems without periodicity up to this many non-bonded members list their pairs.

@@ -24,6 +24,26 @@ std::vector<Vec3> forces(const System& s) {
     return out;
 }
 
+// The non-bonded energy and forces pair by pair, with the exclusion rule.
+std::pair<double, std::vector<Vec3>> all_pairs_vdw(const System& s, double cutoff) {
+    const auto atoms = s.atoms();
+    const auto& t = s.topology();
+    std::vector<Vec3> f(atoms.size(), Vec3{0, 0, 0});
+    double e = 0.0;
+    for (std::size_t i = 0; i < atoms.size(); ++i)
+        for (std::size_t j = i + 1; j < atoms.size(); ++j) {
+            const auto ex = get_exclusion_scale(i, j, t.neighbours);
+            if (ex.excluded) continue;
+            const Vec3 d = atoms[i].position - atoms[j].position;
+            if (const auto term = calculate_lj(d, t.rows[i], t.rows[j], cutoff * cutoff, ex.scale)) {
+                e += term->energy;
+                f[i] += term->force;
+                f[j] -= term->force;
+            }
+        }
+    return {e, f};
+}
+
 }  // namespace
 
 // The blocked kernel gives lj_factor's numbers bit for bit in every regime:
@@ -60,39 +80,56 @@ TEST(ListedPairs, KernelMatchesThePairTermBitForBit) {
     }
 }
 
-// A small system without periodicity lists exactly the pairs the exclusion
-// rule keeps, and the listed evaluation equals the grid's (the parallel
-// path always takes the grid) for cutoffs that take in all, some or none of
-// the pairs.
+// A small system without periodicity keeps the well of every member pair,
+// zero depth for the excluded ones, and the listed evaluation (with and
+// without vector instructions) equals the grid's (the parallel path always
+// takes the grid) for cutoffs that take in all, some or none of the pairs.
+// Ethane has 1-4 pairs at half depth; the water box molecules lying
+// partly outside one another's cutoff.
 TEST(ListedPairs, SmallOpenSystemsListTheirPairs) {
-    Molecule w = fixtures::water_box(3, 9.0, 11);
-    System s = w.system();
-    const auto& t = s.topology();
-    ASSERT_TRUE(t.pairs_listed);
-    const std::size_t n = s.atoms().size();
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = i + 1; j < n; ++j) kept += !get_exclusion_scale(i, j, t.neighbours).excluded;
-    ASSERT_EQ(t.listed_pairs.size(), kept);
-    for (const auto& p : t.listed_pairs) {
-        ASSERT_LT(p.i, p.j);
-        ASSERT_FALSE(get_exclusion_scale(p.i, p.j, t.neighbours).excluded);
-    }
+    for (const Molecule& mol : {fixtures::ethane(), fixtures::water_box(3, 9.0, 11), fixtures::water_box(4, 16.0, 5)}) {
+        System s = mol.system();
+        const auto& t = s.topology();
+        ASSERT_TRUE(t.pairs_listed);
+        const std::size_t n = s.atoms().size();
+        ASSERT_EQ(t.lj_members.size(), n);
+        ASSERT_EQ(t.listed_row.size(), n + 1);
+        ASSERT_EQ(t.listed_x.size(), n * (n - 1) / 2);
+        std::size_t k = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = i + 1; j < n; ++j, ++k) {
+                ASSERT_EQ(t.listed_row[i] + (j - i - 1), k);
+                const auto ex = get_exclusion_scale(i, j, t.neighbours);
+                const auto c = pair_constants(*t.rows[i], *t.rows[j], ex.excluded ? 0.0 : ex.scale);
+                EXPECT_EQ(t.listed_x[k], c.x);
+                EXPECT_EQ(t.listed_d[k], c.d) << i << " " << j;
+            }
 
-    for (const double cutoff : {6.0, 3.0, 0.0, 1e6}) {
-        const EnergyTerms listed = compute_forces_serial(s, cutoff);
-        const auto fl = forces(s);
-        const EnergyTerms grid = compute_forces_parallel(s, cutoff);
-        const auto fg = forces(s);
-        EXPECT_NEAR(listed.vdw, grid.vdw, 1e-12 * std::max(1.0, std::abs(grid.vdw))) << cutoff;
-        EXPECT_NEAR(listed.total, grid.total, 1e-12 * std::max(1.0, std::abs(grid.total))) << cutoff;
-        for (std::size_t a = 0; a < n; ++a)
-            for (int k = 0; k < 3; ++k) ASSERT_NEAR(fl[a][k], fg[a][k], 1e-9) << "cutoff " << cutoff << " atom " << a;
-        if (cutoff == 0.0) {
-            EXPECT_EQ(listed.vdw, 0.0);
-        }
-        if (cutoff == 6.0) {
-            EXPECT_NE(listed.vdw, 0.0);
+        for (const double cutoff : {6.0, 3.0, 0.0, 1e6}) {
+            const EnergyTerms grid = compute_forces_parallel(s, cutoff);
+            const auto fg = forces(s);
+            const EnergyTerms listed = compute_forces_serial(s, cutoff);
+            const auto fl = forces(s);
+            EXPECT_NEAR(listed.vdw, grid.vdw, 1e-12 * std::max(1.0, std::abs(grid.vdw))) << cutoff;
+            EXPECT_NEAR(listed.total, grid.total, 1e-12 * std::max(1.0, std::abs(grid.total))) << cutoff;
+            for (std::size_t a = 0; a < n; ++a)
+                for (int x = 0; x < 3; ++x) ASSERT_NEAR(fl[a][x], fg[a][x], 1e-9) << "cutoff " << cutoff << " atom " << a;
+            // The vector and the plain path alone, on the non-bonded forces.
+            for (const bool vector : {true, false}) {
+                std::vector<double> f(3 * n, 0.0), scratch;
+                const double e = detail::listed_pair_range(s, cutoff, f.data(), scratch, vector);
+                EXPECT_NEAR(e, grid.vdw, 1e-12 * std::max(1.0, std::abs(grid.vdw))) << cutoff << " " << vector;
+                const auto [e_all, f_all] = all_pairs_vdw(s, cutoff);
+                EXPECT_NEAR(e, e_all, 1e-12 * std::max(1.0, std::abs(e_all)));
+                for (std::size_t a = 0; a < n; ++a)
+                    for (int x = 0; x < 3; ++x) ASSERT_NEAR(f[3 * a + x], f_all[a][x], 1e-9) << cutoff << " " << vector;
+            }
+            if (cutoff == 0.0) {
+                EXPECT_EQ(listed.vdw, 0.0);
+            }
+            if (cutoff == 6.0) {
+                EXPECT_NE(listed.vdw, 0.0);
+            }
         }
     }
 }
