@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -96,7 +97,10 @@ __attribute__((target("avx"))) inline double horizontal_sum(__m256d v) {
 
 // Members' coordinates and force sums laid out flat: row p against the
 // later members q, four at a time, each lane outside the cutoff (or at
-// coincidence) giving exactly zero; the last fewer than four one by one.
+// coincidence) giving exactly zero. The flat arrays carry three padding
+// entries past the last member, with coordinates that are not a number, so
+// the last group of a row may run past the members: its extra lanes are
+// never within the cutoff.
 __attribute__((target("avx"))) double rows_avx(const Topology& t, const double* X, const double* Y,
                                                 const double* Z, double* FX, double* FY, double* FZ, double cutoff,
                                                 double cutoff_squared) {
@@ -104,15 +108,13 @@ __attribute__((target("avx"))) double rows_avx(const Topology& t, const double* 
     const LjLanes c = lj_lanes(cutoff);
     const __m256d rc2 = _mm256_set1_pd(cutoff_squared), tiny = _mm256_set1_pd(1e-6);
     __m256d energy4 = _mm256_setzero_pd();
-    double energy1 = 0.0;
     for (std::size_t p = 0; p + 1 < m; ++p) {
         // Row p starts with partner q = p + 1.
         const double* px = t.listed_x.data() + t.listed_row[p];
         const double* pd = t.listed_d.data() + t.listed_row[p];
         const __m256d xi = _mm256_set1_pd(X[p]), yi = _mm256_set1_pd(Y[p]), zi = _mm256_set1_pd(Z[p]);
         __m256d fx4 = _mm256_setzero_pd(), fy4 = _mm256_setzero_pd(), fz4 = _mm256_setzero_pd();
-        std::size_t q = p + 1;
-        for (; q + 4 <= m; q += 4) {
+        for (std::size_t q = p + 1; q < m; q += 4) {
             const __m256d dx = _mm256_sub_pd(xi, _mm256_loadu_pd(X + q));
             const __m256d dy = _mm256_sub_pd(yi, _mm256_loadu_pd(Y + q));
             const __m256d dz = _mm256_sub_pd(zi, _mm256_loadu_pd(Z + q));
@@ -123,9 +125,11 @@ __attribute__((target("avx"))) double rows_avx(const Topology& t, const double* 
             if (_mm256_movemask_pd(in) == 0) continue;
             __m256d e, w;
             lj4(c, r2, _mm256_loadu_pd(px + (q - p - 1)), _mm256_loadu_pd(pd + (q - p - 1)), e, w);
+            // Masked after the products: a padding lane's difference is not a number.
             e = _mm256_and_pd(e, in);
-            w = _mm256_and_pd(w, in);
-            const __m256d fx = _mm256_mul_pd(w, dx), fy = _mm256_mul_pd(w, dy), fz = _mm256_mul_pd(w, dz);
+            const __m256d fx = _mm256_and_pd(_mm256_mul_pd(w, dx), in);
+            const __m256d fy = _mm256_and_pd(_mm256_mul_pd(w, dy), in);
+            const __m256d fz = _mm256_and_pd(_mm256_mul_pd(w, dz), in);
             fx4 = _mm256_add_pd(fx4, fx);
             fy4 = _mm256_add_pd(fy4, fy);
             fz4 = _mm256_add_pd(fz4, fz);
@@ -134,26 +138,11 @@ __attribute__((target("avx"))) double rows_avx(const Topology& t, const double* 
             _mm256_storeu_pd(FZ + q, _mm256_sub_pd(_mm256_loadu_pd(FZ + q), fz));
             energy4 = _mm256_add_pd(energy4, e);
         }
-        double fx1 = horizontal_sum(fx4), fy1 = horizontal_sum(fy4), fz1 = horizontal_sum(fz4);
-        for (; q < m; ++q) {
-            const double dx = X[p] - X[q], dy = Y[p] - Y[q], dz = Z[p] - Z[q];
-            const double r2 = dx * dx + dy * dy + dz * dz;
-            if (!(r2 < cutoff_squared && r2 > 1e-6)) continue;
-            const PairFactor pf = lj_factor(PairConstants{px[q - p - 1], pd[q - p - 1]}, r2, cutoff);
-            const double fx = pf.factor * dx, fy = pf.factor * dy, fz = pf.factor * dz;
-            fx1 += fx;
-            fy1 += fy;
-            fz1 += fz;
-            FX[q] -= fx;
-            FY[q] -= fy;
-            FZ[q] -= fz;
-            energy1 += pf.energy;
-        }
-        FX[p] += fx1;
-        FY[p] += fy1;
-        FZ[p] += fz1;
+        FX[p] += horizontal_sum(fx4);
+        FY[p] += horizontal_sum(fy4);
+        FZ[p] += horizontal_sum(fz4);
     }
-    return horizontal_sum(energy4) + energy1;
+    return horizontal_sum(energy4);
 }
 #endif
 
@@ -218,9 +207,13 @@ double listed_pair_range(const System& s, double cutoff, double* f, std::vector<
     const Topology& t = s.topology();
     const auto& members = t.lj_members;
     const std::size_t m = members.size();
-    scratch.assign(6 * m, 0.0);
+    const std::size_t stride = m + 3;
+    scratch.assign(6 * stride, 0.0);
     double* X = scratch.data();
-    double *Y = X + m, *Z = Y + m, *FX = Z + m, *FY = FX + m, *FZ = FY + m;
+    double *Y = X + stride, *Z = Y + stride, *FX = Z + stride, *FY = FX + stride, *FZ = FY + stride;
+    std::fill(X + m, X + stride, std::numeric_limits<double>::quiet_NaN());
+    std::fill(Y + m, Y + stride, std::numeric_limits<double>::quiet_NaN());
+    std::fill(Z + m, Z + stride, std::numeric_limits<double>::quiet_NaN());
     for (std::size_t p = 0; p < m; ++p) {
         const Vec3& r = atoms[members[p]].position;
         X[p] = r[0];

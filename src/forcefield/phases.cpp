@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "forcefield/angle_block.hpp"
 #include "forcefield/interactions.hpp"
 #include "forcefield/torsion_block.hpp"
 
@@ -42,14 +43,28 @@ double bond_range(const System& s, std::size_t begin, std::size_t end, double* f
 
 double angle_range(const System& s, std::size_t begin, std::size_t end, double* f) {
     const auto& terms = s.topology().angles;
+    AngleBlock b;
     double energy = 0.0;
-    for (std::size_t t = begin; t < end; ++t) {
-        const auto& a = terms[t];
-        if (const auto term = angle_term(a.k, dv(s, a.a, a.c), dv(s, a.b, a.c))) {
-            add(f, a.a, term->forces[0]);
-            add(f, a.c, term->forces[1]);
-            add(f, a.b, term->forces[2]);
-            energy += term->energy;
+    for (std::size_t first = begin; first < end; first += AngleBlock::capacity) {
+        const std::size_t count = std::min(AngleBlock::capacity, end - first);
+        for (std::size_t k = 0; k < count; ++k) {
+            const auto& x = terms[first + k];
+            const Vec3 arm_a = dv(s, x.a, x.c), arm_b = dv(s, x.b, x.c);
+            for (int a = 0; a < 3; ++a) {
+                b.a[a][k] = arm_a[a];
+                b.b[a][k] = arm_b[a];
+            }
+            b.theta0[k] = x.k.theta0;
+            b.k[k] = x.k.k;
+        }
+        compute_angle_block(b, count);
+        for (std::size_t k = 0; k < count; ++k) {
+            if (!b.present[k]) continue;
+            const auto& x = terms[first + k];
+            const std::uint32_t atoms[3] = {x.a, x.c, x.b};
+            for (int atom = 0; atom < 3; ++atom)
+                add(f, atoms[atom], {b.force[atom][0][k], b.force[atom][1][k], b.force[atom][2][k]});
+            energy += b.energy[k];
         }
     }
     return energy;

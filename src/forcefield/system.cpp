@@ -80,8 +80,8 @@ void add_listed_pairs(Topology& t) {
     const auto& members = t.lj_members;
     const std::size_t m = members.size(), nt = t.type_count;
     t.listed_row.reserve(m + 1);
-    t.listed_x.reserve(m * (m - (m > 0)) / 2);
-    t.listed_d.reserve(m * (m - (m > 0)) / 2);
+    t.listed_x.reserve(m * (m - (m > 0)) / 2 + 3);
+    t.listed_d.reserve(m * (m - (m > 0)) / 2 + 3);
     for (std::size_t p = 0; p < m; ++p) {
         t.listed_row.push_back(t.listed_x.size());
         for (std::size_t q = p + 1; q < m; ++q) {
@@ -92,6 +92,9 @@ void add_listed_pairs(Topology& t) {
         }
     }
     t.listed_row.push_back(t.listed_x.size());
+    // Rows are read four entries at a time: the last may run three past the end.
+    t.listed_x.resize(t.listed_x.size() + 3, 1.0);
+    t.listed_d.resize(t.listed_d.size() + 3, 0.0);
 }
 
 }  // namespace

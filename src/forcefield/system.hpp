@@ -65,7 +65,8 @@ struct Topology {
     // row by row: row p holds q = p + 1 .. M - 1 from listed_row[p]. An
     // excluded pair has depth 0 and so contributes exactly nothing.
     // Evaluating the non-bonded term then runs along these rows and needs no
-    // pair grid. `pairs_listed` says whether the rows were made.
+    // pair grid. `pairs_listed` says whether the rows were made. Three
+    // unused entries follow the last row (rows are read four at a time).
     bool pairs_listed = false;
     std::vector<std::size_t> listed_row;
     std::vector<double> listed_x;

@@ -476,9 +476,16 @@ Model Model::build(std::span<const Atom> atoms, std::span<const Bond> bonds) {
         if (nb.size() >= 2) {
             const std::size_t first = m.arm_atom.size();
             m.angle_centres.push_back({c, first, nb.size(), m.cos_ideal[c]});
-            for (const auto& e : nb) m.arm_atom.push_back(e.atom);
+            for (const auto& e : nb) {
+                m.arm_atom.push_back(e.atom);
+                m.arm_centre.push_back(c);
+            }
             for (std::size_t x = 0; x < nb.size(); ++x)
-                for (std::size_t y = x + 1; y < nb.size(); ++y) m.angle_pairs.emplace_back(nb[x].atom, nb[y].atom);
+                for (std::size_t y = x + 1; y < nb.size(); ++y) {
+                    m.angle_pairs.emplace_back(nb[x].atom, nb[y].atom);
+                    m.angle_pair_arms.emplace_back(first + x, first + y);
+                    m.angle_pair_cos0.push_back(m.cos_ideal[c]);
+                }
         }
         if (m.geometry[c] == Geometry::TrigonalPlanar && nb.size() == 3)
             m.planar_centres.push_back({c, nb[0].atom, nb[1].atom, nb[2].atom});
@@ -551,31 +558,24 @@ void apply_angle_constraints(const Model& m, std::span<const Vec3> p, std::span<
     size_pair_buffers(w, std::max(arms, n));
     if (w.arm_length.size() < arms) w.arm_length.resize(arms);
     double *ux = w.ux.data(), *uy = w.uy.data(), *uz = w.uz.data(), *mag = w.mag.data();
-    for (const auto& c : m.angle_centres)
-        for (std::size_t x = c.first; x < c.first + c.count; ++x) {
-            const Vec3 d = sub(p[m.arm_atom[x]], p[c.atom]);
-            ux[x] = d[0];
-            uy[x] = d[1];
-            uz[x] = d[2];
-        }
+    for (std::size_t x = 0; x < arms; ++x) {
+        const Vec3 d = sub(p[m.arm_atom[x]], p[m.arm_centre[x]]);
+        ux[x] = d[0];
+        uy[x] = d[1];
+        uz[x] = d[2];
+    }
     kernel::length(arms, ux, uy, uz, w.arm_length.data());
 
     // Per pair: d = P[a] - P[b], and t2 = la² + lb² - 2 la lb cos0.
-    std::size_t q = 0;
-    for (const auto& c : m.angle_centres) {
-        const double cos0 = c.cos0;
-        const double* arm = w.arm_length.data() + c.first;
-        const std::size_t* atom = m.arm_atom.data() + c.first;
-        for (std::size_t x = 0; x < c.count; ++x)
-            for (std::size_t y = x + 1; y < c.count; ++y, ++q) {
-                const Vec3& pa = p[atom[x]];
-                const Vec3& pb = p[atom[y]];
-                ux[q] = pa[0] - pb[0];
-                uy[q] = pa[1] - pb[1];
-                uz[q] = pa[2] - pb[2];
-                const double la = arm[x], lb = arm[y];
-                mag[q] = la * la + lb * lb - 2.0 * la * lb * cos0;
-            }
+    const double* arm = w.arm_length.data();
+    for (std::size_t q = 0; q < n; ++q) {
+        const Vec3& pa = p[m.angle_pairs[q].first];
+        const Vec3& pb = p[m.angle_pairs[q].second];
+        ux[q] = pa[0] - pb[0];
+        uy[q] = pa[1] - pb[1];
+        uz[q] = pa[2] - pb[2];
+        const double la = arm[m.angle_pair_arms[q].first], lb = arm[m.angle_pair_arms[q].second];
+        mag[q] = la * la + lb * lb - 2.0 * la * lb * m.angle_pair_cos0[q];
     }
     kernel::angle(n, ux, uy, uz, mag, w.acts.data());
     for (std::size_t k = 0; k < n; ++k)

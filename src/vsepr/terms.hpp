@@ -43,6 +43,11 @@ struct Model {
     std::vector<AngleCentre> angle_centres;
     std::vector<std::size_t> arm_atom;
     std::vector<std::pair<std::size_t, std::size_t>> angle_pairs;
+    // The same laid out flat for the loops: per arm its centre; per angle
+    // pair its two arms' positions in arm_atom and the centre's cos0.
+    std::vector<std::size_t> arm_centre;
+    std::vector<std::pair<std::size_t, std::size_t>> angle_pair_arms;
+    std::vector<double> angle_pair_cos0;
 
     // Planarity term: trigonal centres with exactly three neighbours (centre, a, b, e).
     std::vector<std::array<std::size_t, 4>> planar_centres;

@@ -9,6 +9,7 @@
 #include "forcefield/derived.hpp"
 #include "forcefield/exclusions.hpp"
 #include "forcefield/interactions.hpp"
+#include "forcefield/angle_block.hpp"
 #include "forcefield/params.hpp"
 #include "forcefield/torsion_block.hpp"
 
@@ -110,6 +111,47 @@ TEST(AngleTerm, NaturalAndStraight) {
     // Zero up to rounding, which the floor of 1e-6 on sin θ magnifies.
     for (const auto& f : straight->forces) expect_vec_near(f, {0, 0, 0}, 1e-6, "straight");
     EXPECT_FALSE(calculate_angle(&h, &c, &h, {0, 0, 0}, {1, 0, 0}));
+}
+
+// The block kernel gives angle_term's numbers bit for bit: random arms, a
+// straight and a folded angle (the cosine clamped, the sine floored), a
+// vanishing arm (no term), and block lengths with a scalar tail.
+TEST(AngleTerm, BlockMatchesTermBitForBit) {
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> u(-1.6, 1.6);
+    const auto bits = [](double x) {
+        std::uint64_t b;
+        std::memcpy(&b, &x, sizeof b);
+        return b;
+    };
+    for (const std::size_t n : {1u, 3u, 8u, 31u, 32u}) {
+        detail::AngleBlock block;
+        std::vector<std::array<Vec3, 2>> arms(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            Vec3 a{u(rng), u(rng), u(rng)}, b{u(rng), u(rng), u(rng)};
+            if (k % 7 == 2) b = -1.3 * a;             // straight
+            if (k % 7 == 4) b = 0.8 * a;              // folded
+            if (k % 7 == 6) a = {1e-7, 0.0, 0.0};     // vanishing arm
+            arms[k] = {a, b};
+            for (int x = 0; x < 3; ++x) {
+                block.a[x][k] = a[x];
+                block.b[x][k] = b[x];
+            }
+            block.theta0[k] = 1.5 + 0.1 * static_cast<double>(k % 5);
+            block.k[k] = 50.0 + static_cast<double>(k);
+        }
+        detail::compute_angle_block(block, n);
+        for (std::size_t k = 0; k < n; ++k) {
+            const auto term = angle_term(AngleConstants{block.theta0[k], block.k[k]}, arms[k][0], arms[k][1]);
+            ASSERT_EQ(block.present[k], term.has_value()) << "n " << n << " angle " << k;
+            if (!term) continue;
+            ASSERT_EQ(bits(block.energy[k]), bits(term->energy)) << "n " << n << " angle " << k;
+            for (int atom = 0; atom < 3; ++atom)
+                for (int x = 0; x < 3; ++x)
+                    ASSERT_EQ(bits(block.force[atom][x][k]), bits(term->forces[atom][x]))
+                        << "n " << n << " angle " << k << " atom " << atom << " axis " << x;
+        }
+    }
 }
 
 TEST(TorsionTerm, EclipsedAndAnti) {
