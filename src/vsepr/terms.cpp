@@ -27,16 +27,19 @@ inline double norm(const Vec3& a) { return std::sqrt(dot(a, a)); }
 inline Vec3 unit(const Vec3& a) {
     const double n = norm(a);
     if (n == 0.0) return {1.0, 0.0, 0.0};
-    return {a[0] / n, a[1] / n, a[2] / n};
+    const double inv = 1.0 / n;
+    return {a[0] * inv, a[1] * inv, a[2] * inv};
 }
 inline void add_scaled(Vec3& f, const Vec3& v, double s) {
     f[0] += v[0] * s;
     f[1] += v[1] * s;
     f[2] += v[2] * s;
 }
-// f += (d / r) * k, and the opposite on g.
+// f += (d / r) * k, and the opposite on g. Unit vectors here are d times
+// 1 / r: one division where three would do the same to rounding.
 inline void push_pair(Vec3& f, Vec3& g, const Vec3& d, double r, double k) {
-    const Vec3 u{d[0] / r, d[1] / r, d[2] / r};
+    const double inv = 1.0 / r;
+    const Vec3 u{d[0] * inv, d[1] * inv, d[2] * inv};
     for (int a = 0; a < 3; ++a) {
         f[a] += u[a] * k;
         g[a] -= u[a] * k;
@@ -276,9 +279,10 @@ inline void bond_scalar(std::size_t q, std::size_t n, double* ux, double* uy, do
     for (; q < n; ++q) {
         const double r = std::sqrt(ux[q] * ux[q] + uy[q] * uy[q] + uz[q] * uz[q]);
         mag[q] = (mag[q] - r) * 1.2;
-        ux[q] /= r;
-        uy[q] /= r;
-        uz[q] /= r;
+        const double inv = 1.0 / r;
+        ux[q] *= inv;
+        uy[q] *= inv;
+        uz[q] *= inv;
         acts[q] = r > 0.001;
     }
 }
@@ -292,9 +296,10 @@ inline void angle_scalar(std::size_t q, std::size_t n, double* ux, double* uy, d
         const double t2 = mag[q];
         const double target = std::sqrt(t2 > 0.0 ? t2 : 0.0);
         mag[q] = (target - r) * 0.2;
-        ux[q] /= r;
-        uy[q] /= r;
-        uz[q] /= r;
+        const double inv = 1.0 / r;
+        ux[q] *= inv;
+        uy[q] *= inv;
+        uz[q] *= inv;
         acts[q] = !(r <= 0.001);
     }
 }
@@ -311,9 +316,10 @@ inline void unit_scalar(std::size_t q, std::size_t n, double* ux, double* uy, do
             uy[q] = 0.0;
             uz[q] = 0.0;
         } else {
-            ux[q] /= r;
-            uy[q] /= r;
-            uz[q] /= r;
+            const double inv = 1.0 / r;
+            ux[q] *= inv;
+            uy[q] *= inv;
+            uz[q] *= inv;
         }
     }
 }
@@ -336,9 +342,10 @@ __attribute__((target("avx"))) void bond_avx(std::size_t n, double* ux, double* 
         const __m256d r = _mm256_sqrt_pd(
             _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(x, x), _mm256_mul_pd(y, y)), _mm256_mul_pd(z, z)));
         _mm256_storeu_pd(mag + q, _mm256_mul_pd(_mm256_sub_pd(_mm256_loadu_pd(mag + q), r), spring));
-        _mm256_storeu_pd(ux + q, _mm256_div_pd(x, r));
-        _mm256_storeu_pd(uy + q, _mm256_div_pd(y, r));
-        _mm256_storeu_pd(uz + q, _mm256_div_pd(z, r));
+        const __m256d inv = _mm256_div_pd(_mm256_set1_pd(1.0), r);
+        _mm256_storeu_pd(ux + q, _mm256_mul_pd(x, inv));
+        _mm256_storeu_pd(uy + q, _mm256_mul_pd(y, inv));
+        _mm256_storeu_pd(uz + q, _mm256_mul_pd(z, inv));
         const int on = _mm256_movemask_pd(_mm256_cmp_pd(r, shortest, _CMP_GT_OQ));
         for (int e = 0; e < 4; ++e) acts[q + e] = static_cast<char>((on >> e) & 1);
     }
@@ -355,9 +362,10 @@ __attribute__((target("avx"))) void angle_avx(std::size_t n, double* ux, double*
             _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(x, x), _mm256_mul_pd(y, y)), _mm256_mul_pd(z, z)));
         const __m256d target = _mm256_sqrt_pd(_mm256_max_pd(_mm256_loadu_pd(mag + q), zero));
         _mm256_storeu_pd(mag + q, _mm256_mul_pd(_mm256_sub_pd(target, r), weight));
-        _mm256_storeu_pd(ux + q, _mm256_div_pd(x, r));
-        _mm256_storeu_pd(uy + q, _mm256_div_pd(y, r));
-        _mm256_storeu_pd(uz + q, _mm256_div_pd(z, r));
+        const __m256d inv = _mm256_div_pd(_mm256_set1_pd(1.0), r);
+        _mm256_storeu_pd(ux + q, _mm256_mul_pd(x, inv));
+        _mm256_storeu_pd(uy + q, _mm256_mul_pd(y, inv));
+        _mm256_storeu_pd(uz + q, _mm256_mul_pd(z, inv));
         // Not (r <= 0.001): true for NaN as well.
         const int on = _mm256_movemask_pd(_mm256_cmp_pd(r, shortest, _CMP_NLE_UQ));
         for (int e = 0; e < 4; ++e) acts[q + e] = static_cast<char>((on >> e) & 1);
@@ -386,9 +394,10 @@ __attribute__((target("avx"))) void unit_avx(std::size_t n, double* ux, double* 
         for (int e = 0; e < 4; ++e) usable[q + e] = static_cast<char>((on >> e) & 1);
         const __m256d r = _mm256_sqrt_pd(s);
         const __m256d zero_length = _mm256_cmp_pd(r, zero, _CMP_EQ_OQ);
-        _mm256_storeu_pd(ux + q, _mm256_blendv_pd(_mm256_div_pd(x, r), one, zero_length));
-        _mm256_storeu_pd(uy + q, _mm256_blendv_pd(_mm256_div_pd(y, r), zero, zero_length));
-        _mm256_storeu_pd(uz + q, _mm256_blendv_pd(_mm256_div_pd(z, r), zero, zero_length));
+        const __m256d inv = _mm256_div_pd(one, r);
+        _mm256_storeu_pd(ux + q, _mm256_blendv_pd(_mm256_mul_pd(x, inv), one, zero_length));
+        _mm256_storeu_pd(uy + q, _mm256_blendv_pd(_mm256_mul_pd(y, inv), zero, zero_length));
+        _mm256_storeu_pd(uz + q, _mm256_blendv_pd(_mm256_mul_pd(z, inv), zero, zero_length));
     }
     unit_scalar(q, n, ux, uy, uz, usable);
 }

@@ -44,8 +44,10 @@ MoleculeTemplate from_smiles(const std::string& s) {
 double norm(const Vec3& v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
 Vec3 sub(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 
+// Unit vectors are d times 1 / r.
 void push(Vec3& f, Vec3& g, const Vec3& d, double r, double k) {
-    const Vec3 u{d[0] / r, d[1] / r, d[2] / r};
+    const double inv = 1.0 / r;
+    const Vec3 u{d[0] * inv, d[1] * inv, d[2] * inv};
     for (int a = 0; a < 3; ++a) {
         f[a] += u[a] * k;
         g[a] -= u[a] * k;
@@ -89,7 +91,8 @@ Vec3 cross(const Vec3& a, const Vec3& b) {
 double dot(const Vec3& a, const Vec3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 Vec3 unit(const Vec3& v) {
     const double n = norm(v);
-    return n == 0.0 ? Vec3{1.0, 0.0, 0.0} : Vec3{v[0] / n, v[1] / n, v[2] / n};
+    const double inv = 1.0 / n;
+    return n == 0.0 ? Vec3{1.0, 0.0, 0.0} : Vec3{v[0] * inv, v[1] * inv, v[2] * inv};
 }
 
 // The torsion term as written: bonds of order 1.5 or more between trigonal
