@@ -165,3 +165,37 @@ TEST(SmilesEmbed, MarkersAndBracketAtomsStayFinite) {
     const auto star = embed("*CC*");
     EXPECT_NEAR(distance(star.atoms[0].position, star.atoms[1].position), 2.26, 0.3);
 }
+
+// A hydrogen caught between the other substituents of its centre is set back
+// outside them; a sound geometry is left alone.
+TEST(SmilesEmbed, CaughtHydrogenIsFreed) {
+    auto mol = parse_smiles("CC(C)C");
+    ASSERT_TRUE(mol.ok());
+    {
+        auto engine = as_uff_system(*mol);
+        ASSERT_TRUE(engine.ok());
+        const auto before = mol->atoms;
+        EXPECT_FALSE(free_caught_hydrogens(*mol, *engine));
+        EXPECT_EQ(mol->atoms, before);
+    }
+    // The tertiary hydrogen: the one bonded to atom 1.
+    std::size_t h = 0;
+    for (const auto& b : mol->bonds)
+        if ((b.i == 1 || b.j == 1) && mol->atoms[b.i == 1 ? b.j : b.i].element == "H") h = b.i == 1 ? b.j : b.i;
+    ASSERT_NE(h, 0u);
+    const Vec3 c = mol->atoms[1].position, a = mol->atoms[0].position, b = mol->atoms[2].position;
+    Vec3 mid{0.5 * (a[0] + b[0]) - c[0], 0.5 * (a[1] + b[1]) - c[1], 0.5 * (a[2] + b[2]) - c[2]};
+    const double l = std::sqrt(mid[0] * mid[0] + mid[1] * mid[1] + mid[2] * mid[2]);
+    for (int k = 0; k < 3; ++k) mol->atoms[h].position[k] = c[k] + 1.09 * mid[k] / l;
+    auto engine = as_uff_system(*mol);
+    ASSERT_TRUE(engine.ok());
+    EXPECT_TRUE(free_caught_hydrogens(*mol, *engine));
+    const Vec3& p = mol->atoms[h].position;
+    EXPECT_NEAR(distance(p, c), 1.09, 1e-12);
+    for (const std::size_t k : {0u, 2u, 3u}) {
+        const Vec3& q = mol->atoms[k].position;
+        const Vec3 u{p[0] - c[0], p[1] - c[1], p[2] - c[2]}, v{q[0] - c[0], q[1] - c[1], q[2] - c[2]};
+        const double angle = std::acos((u[0] * v[0] + u[1] * v[1] + u[2] * v[2]) / (distance(p, c) * distance(q, c)));
+        EXPECT_GT(angle, 100.0 * M_PI / 180.0) << "H-C-C with carbon " << k;
+    }
+}
